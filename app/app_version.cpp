@@ -1,0 +1,7 @@
+#include "kernel/base/version.h"
+
+namespace cadport {
+
+const char* AppVersion() { return kVersion; }
+
+}  // namespace cadport
