@@ -1,0 +1,167 @@
+// Attribute fields and values of vector layers.
+//
+// A vector layer keeps an ordered list of TGIS_FieldInfo descriptors; a field's
+// index is its position in that list and never changes while the layer has
+// shapes (fields are only appended; deleting a field marks it). Every shape
+// keeps one TGIS_Variant per field index, allocated only once a value is set.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace cadport {
+
+// Value kind of an attribute field. The numbers are stored and compared.
+enum class TGIS_FieldKind : std::uint8_t {
+  String = 0,   // DBF type C
+  Number = 1,   // DBF type N
+  Float = 2,    // DBF type F
+  Boolean = 3,  // DBF type L
+  Date = 4,     // DBF type D
+};
+
+// A date and time as days since 1899-12-30 00:00 (the fraction is the time of
+// day), the usual serial date of office and GIS software.
+struct TGIS_DateTime {
+  double Value = 0;
+  friend bool operator==(const TGIS_DateTime&, const TGIS_DateTime&) = default;
+};
+
+// Serial date of a calendar day (proleptic Gregorian; year 1..9999).
+TGIS_DateTime EncodeDate(int year, int month, int day);
+// Serial date of a calendar day and a time of day.
+TGIS_DateTime EncodeDateTime(int year, int month, int day, int hour, int minute,
+                             double second);
+// Calendar day of a serial date (the time of day is dropped).
+void DecodeDate(TGIS_DateTime date, int& year, int& month, int& day);
+// Parses "YYYY-MM-DD", "YYYYMMDD" or "DD.MM.YYYY", each optionally followed by a
+// blank or 'T' and "HH:MM" or "HH:MM:SS[.fff]". Blanks around the text are
+// ignored. Returns false for anything else, including impossible dates.
+bool TextToDateTime(std::string_view text, TGIS_DateTime& out);
+// "YYYY-MM-DD", followed by " HH:MM:SS" when the time of day is not midnight.
+std::string DateTimeToText(TGIS_DateTime date);
+
+// Explicitly empty value (the database NULL).
+struct TGIS_NullValue {
+  friend bool operator==(const TGIS_NullValue&, const TGIS_NullValue&) = default;
+};
+
+// Kinds of value a TGIS_Variant holds; order as in the variant below.
+enum class TGIS_VariantKind : std::uint8_t {
+  Unassigned = 0,  // no value stored
+  Null = 1,        // value explicitly empty
+  String = 2,
+  Int32 = 3,
+  Int64 = 4,
+  Double = 5,
+  Boolean = 6,
+  DateTime = 7,
+};
+
+// An attribute value: a tagged value of one of the kinds above. Default
+// constructed it is Unassigned. Accessors As...() require the matching kind;
+// the To...() conversions are the lenient readers used by writers and queries.
+class TGIS_Variant {
+ public:
+  TGIS_Variant() = default;
+  TGIS_Variant(TGIS_NullValue v) : v_(v) {}
+  TGIS_Variant(std::string v) : v_(std::move(v)) {}
+  TGIS_Variant(std::string_view v) : v_(std::string(v)) {}
+  TGIS_Variant(const char* v) : v_(std::string(v)) {}
+  TGIS_Variant(std::int32_t v) : v_(v) {}
+  TGIS_Variant(std::int64_t v) : v_(v) {}
+  TGIS_Variant(double v) : v_(v) {}
+  TGIS_Variant(bool v) : v_(v) {}
+  TGIS_Variant(TGIS_DateTime v) : v_(v) {}
+
+  static TGIS_Variant Null() { return TGIS_Variant(TGIS_NullValue{}); }
+
+  TGIS_VariantKind Kind() const { return static_cast<TGIS_VariantKind>(v_.index()); }
+  bool IsUnassigned() const { return v_.index() == 0; }
+  bool IsNull() const { return v_.index() == 1; }
+  // Unassigned or Null.
+  bool IsEmpty() const { return v_.index() <= 1; }
+  bool IsString() const { return Kind() == TGIS_VariantKind::String; }
+  // Int32, Int64, Double (not Boolean, not DateTime).
+  bool IsNumeric() const;
+
+  const std::string& AsString() const { return std::get<std::string>(v_); }
+  std::int32_t AsInt32() const { return std::get<std::int32_t>(v_); }
+  std::int64_t AsInt64() const { return std::get<std::int64_t>(v_); }
+  double AsDouble() const { return std::get<double>(v_); }
+  bool AsBoolean() const { return std::get<bool>(v_); }
+  TGIS_DateTime AsDateTime() const { return std::get<TGIS_DateTime>(v_); }
+
+  // Text form: strings as they are; numbers locale-free with '.' (doubles in the
+  // shortest form that reads back, at most 15 significant digits); Booleans
+  // "True"/"False"; dates DateTimeToText; Unassigned and Null give "".
+  std::string ToText() const;
+  // Numeric value: numbers as they are, Booleans 1/0, dates their serial
+  // number, strings read with '.' or ','. Returns false when there is none.
+  bool ToDouble(double& out) const;
+  // Boolean value: Booleans as they are, numbers non-zero; strings by their
+  // first character ("0", "F", "N" false; "1", "T", "Y" true, any case).
+  bool ToBoolean(bool& out) const;
+
+  friend bool operator==(const TGIS_Variant&, const TGIS_Variant&) = default;
+
+ private:
+  std::variant<std::monostate, TGIS_NullValue, std::string, std::int32_t, std::int64_t,
+               double, bool, TGIS_DateTime>
+      v_;
+};
+
+// The empty value of a field kind: "" for String, 0.0 for Number and Float,
+// False for Boolean, 1900-01-01 for Date. The kind byte's highest bit is
+// ignored; an unknown kind gives Unassigned.
+TGIS_Variant FieldKindDefault(TGIS_FieldKind kind);
+
+// Converts value for storage in a field of the given kind, following the
+// field rules: Unassigned and "" become Null; String keeps the value and widens
+// newWidth to the length of its text form; Number gives a double when
+// newDecimal is not 0, else an integer rounded half to even, 32-bit when it
+// fits and 64-bit otherwise; Float a double; Boolean a Boolean; Date a date.
+// Throws EGIS_Exception GIS_RS_ERR_WRONGFLOAT / GIS_RS_ERR_WRONGBOOLEAN /
+// GIS_RS_ERR_WRONGDATE with the value's text when it cannot be converted
+// (also for NaN or an integer out of the 64-bit range).
+TGIS_Variant ConvertFieldValue(TGIS_FieldKind kind, std::int32_t& newWidth,
+                               std::int32_t newDecimal, const TGIS_Variant& value);
+
+// One attribute field of a vector layer, owned by the layer's field list.
+// Name/Width/Decimal are as declared; NewName/NewWidth/NewDecimal are current
+// (lookups by name use NewName, writers use NewWidth/NewDecimal).
+struct TGIS_FieldInfo {
+  bool Deleted = false;
+  bool Persistent = false;  // declared by a file reader: the field is in the file
+  TGIS_FieldKind FieldKind = TGIS_FieldKind::String;
+  std::string Name;
+  std::int32_t Width = 0;
+  std::int32_t Decimal = 0;
+  std::string NewName;
+  std::int32_t NewWidth = 0;
+  std::int32_t NewDecimal = 0;
+  std::string ExportName;  // set by MakeExportNames; empty until then
+};
+
+// Virtual fields, present on every layer without being in its field list.
+// Their names are compared without regard to case.
+inline constexpr std::string_view kFieldNameUid = "gis_uid";
+inline constexpr std::string_view kFieldNameSelected = "gis_selected";
+inline constexpr std::string_view kFieldNameArea = "gis_area";
+inline constexpr std::string_view kFieldNameLength = "gis_length";
+inline constexpr std::int32_t kFieldIndexUid = 100000;
+inline constexpr std::int32_t kFieldIndexSelected = 100001;
+inline constexpr std::int32_t kFieldIndexArea = 100002;
+inline constexpr std::int32_t kFieldIndexLength = 100003;
+// Index codes from here on (10000 + n) denote field n of a joined table.
+inline constexpr std::int32_t kFieldIndexJoined = 10000;
+
+// Index code of a virtual field name, or -1.
+std::int32_t VirtualFieldIndex(std::string_view name);
+
+// Field names compare without regard to case (ASCII only, locale-free).
+bool FieldNamesEqual(std::string_view a, std::string_view b);
+
+}  // namespace cadport
