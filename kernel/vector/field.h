@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace cadport {
 
@@ -111,6 +112,36 @@ class TGIS_Variant {
   std::variant<std::monostate, TGIS_NullValue, std::string, std::int32_t, std::int64_t,
                double, bool, TGIS_DateTime>
       v_;
+};
+
+// A shape's attribute values by field index. Positions never set hold
+// Unassigned. The list owns its values.
+class TGIS_VariantList {
+ public:
+  std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+  void Add(const TGIS_Variant& value) { items_.push_back(value); }
+  // Copy of the value at index; Unassigned outside the list.
+  TGIS_Variant Get(std::int32_t index) const {
+    return index >= 0 && index < Count() ? items_[static_cast<std::size_t>(index)]
+                                         : TGIS_Variant();
+  }
+  // The value at index, or nullptr outside the list (no copy).
+  const TGIS_Variant* At(std::int32_t index) const {
+    return index >= 0 && index < Count() ? &items_[static_cast<std::size_t>(index)]
+                                         : nullptr;
+  }
+  // Replaces the value at index (0 <= index < Count()).
+  void Put(std::int32_t index, TGIS_Variant value) {
+    items_.at(static_cast<std::size_t>(index)) = std::move(value);
+  }
+  // Extends the list with Unassigned entries up to count entries.
+  void Grow(std::int32_t count) {
+    if (count > Count()) items_.resize(static_cast<std::size_t>(count));
+  }
+  void Clear() { items_.clear(); }
+
+ private:
+  std::vector<TGIS_Variant> items_;
 };
 
 // The empty value of a field kind: "" for String, 0.0 for Number and Float,

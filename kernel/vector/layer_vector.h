@@ -30,13 +30,9 @@ namespace cadport {
 class TGIS_LayerVector;
 class TGIS_Ini;
 
-// Bit set over TGIS_ShapeKind: bit k set = kind k allowed (kinds 0..7 only).
+// Bit set over TGIS_ShapeKind: bit k set = kind k allowed (kinds 0..7 only;
+// ShapeKindBit in shape.h gives the bit of a kind).
 using TGIS_ShapeKindSet = std::uint8_t;
-inline constexpr TGIS_ShapeKindSet ShapeKindBit(TGIS_ShapeKind kind) {
-  return static_cast<std::uint8_t>(kind) <= 7
-             ? static_cast<TGIS_ShapeKindSet>(1u << static_cast<std::uint8_t>(kind))
-             : TGIS_ShapeKindSet{0};
-}
 
 // Spatial index over shape extents keyed by uid (the R-tree implements it).
 // Ids are uids; SearchFirst/SearchNext return -1 at the end.
