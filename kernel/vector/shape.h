@@ -55,6 +55,12 @@ enum class TGIS_ShapeKind : std::uint8_t {
   Polygon = 5,
 };
 
+// Bit of a kind in a set of allowed kinds (bit k = kind k); kinds above 7
+// are never in a set and give 0.
+constexpr unsigned ShapeKindBit(TGIS_ShapeKind kind) {
+  return static_cast<unsigned>(kind) <= 7 ? 1u << static_cast<unsigned>(kind) : 0u;
+}
+
 // Root of the shape classes; no behaviour of its own.
 class TGIS_ShapeAbstract {
  public:
