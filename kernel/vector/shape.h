@@ -22,11 +22,13 @@
 //                                    distances, extent tests, clipping.
 //   shape_fields.cpp (field code)  - the attribute operations marked
 //                                    "field code" below: GetField,
-//                                    GetFieldRaw, SetField, CopyFields.
+//                                    GetFieldRaw, SetField, CopyFields and the
+//                                    attribute-list helpers CloneAttributes /
+//                                    DestroyAttributes (TGIS_AttributesDeleter).
 // A shape's attribute values (TGIS_VariantList, kernel/vector/field.h) are kept
 // in attributes_, one per field index, allocated on the first SetField; the
-// shape code only frees them and copies them value by value (construction
-// from a source shape, CreateCopy).
+// shape code frees them and copies them (CloneAttributes) when a shape is
+// built from a source shape (CreateCopy).
 #ifndef CADPORT_KERNEL_VECTOR_SHAPE_H
 #define CADPORT_KERNEL_VECTOR_SHAPE_H
 
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "kernel/base/types.h"
+#include "kernel/layer/base_object.h"
 #include "kernel/vector/field.h"
 
 namespace cadport {
@@ -61,11 +64,14 @@ constexpr unsigned ShapeKindBit(TGIS_ShapeKind kind) {
   return static_cast<unsigned>(kind) <= 7 ? 1u << static_cast<unsigned>(kind) : 0u;
 }
 
-// Root of the shape classes; no behaviour of its own.
-class TGIS_ShapeAbstract {
- public:
-  virtual ~TGIS_ShapeAbstract() = default;
+// Owner of a shape's attribute list; the body lives with the field code.
+struct TGIS_AttributesDeleter {
+  void operator()(TGIS_VariantList* list) const noexcept;
 };
+using TGIS_AttributesPtr = std::unique_ptr<TGIS_VariantList, TGIS_AttributesDeleter>;
+
+// Root of the shape classes; no behaviour of its own.
+class TGIS_ShapeAbstract : public TGIS_BaseObject {};
 
 class TGIS_Shape : public TGIS_ShapeAbstract {
  public:
@@ -270,6 +276,11 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   void CopyBlocksToOwned();
   std::byte* MutableHeader();
   std::byte* MutablePoints();
+  // Field code (shape_fields.cpp): value-by-value copy and release of an
+  // attribute list.
+  static TGIS_AttributesPtr CloneAttributes(const TGIS_VariantList& source);
+  static void DestroyAttributes(TGIS_VariantList* list) noexcept;
+  friend struct TGIS_AttributesDeleter;
 
   // Compact per-shape state (64 bytes with the vtable pointer).
   TGIS_LayerVector* layer_ = nullptr;
@@ -278,7 +289,7 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
 
  protected:
   // Attribute values, nil until the first SetField (field code).
-  std::unique_ptr<TGIS_VariantList> attributes_;
+  TGIS_AttributesPtr attributes_;
 
  private:
   std::unique_ptr<TGIS_Bounds> indexedExtent_;
