@@ -1,0 +1,241 @@
+#include "kernel/dxf/dxf_group_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace cadport {
+
+namespace {
+
+constexpr std::string_view kBinarySentinel = "AutoCAD Binary DXF";
+
+// How a binary value is encoded, by group code.
+enum class ValueKind : uint8_t { String, Double, Int16, Int32, Int64, Boolean, Chunk };
+
+ValueKind KindOf(int32_t code) noexcept {
+  if ((code >= 10 && code <= 59) || (code >= 110 && code <= 149) || (code >= 210 && code <= 239) ||
+      (code >= 460 && code <= 469) || (code >= 1010 && code <= 1059)) {
+    return ValueKind::Double;
+  }
+  if ((code >= 60 && code <= 79) || (code >= 170 && code <= 179) || (code >= 270 && code <= 289) ||
+      (code >= 370 && code <= 389) || (code >= 400 && code <= 409) || (code >= 1060 && code <= 1070)) {
+    return ValueKind::Int16;
+  }
+  if ((code >= 90 && code <= 99) || (code >= 420 && code <= 429) || (code >= 440 && code <= 459) ||
+      code == 1071) {
+    return ValueKind::Int32;
+  }
+  if (code >= 160 && code <= 169) return ValueKind::Int64;
+  if (code >= 290 && code <= 299) return ValueKind::Boolean;
+  if ((code >= 310 && code <= 319) || code == 1004) return ValueKind::Chunk;
+  return ValueKind::String;
+}
+
+uint64_t LoadLE(const char* p, int bytes) noexcept {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+  return v;
+}
+
+}  // namespace
+
+bool TGIS_DxfGroupReader::ParseInteger(std::string_view text, int64_t& out) noexcept {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  const std::size_t firstDigit = i;
+  uint64_t value = 0;
+  while (i < n && text[i] >= '0' && text[i] <= '9') {
+    if (i - firstDigit >= 18) return false;  // far beyond any code or count
+    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    ++i;
+  }
+  if (i == firstDigit || i != n) return false;
+  out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  return true;
+}
+
+int32_t TGIS_DxfGroupReader::ToInteger(std::string_view text) {
+  int64_t v = 0;
+  if (!ParseInteger(text, v) || v < std::numeric_limits<int32_t>::min() ||
+      v > std::numeric_limits<int32_t>::max()) {
+    throw EDxfStructure("'" + std::string(text) + "' is not a valid integer value");
+  }
+  return static_cast<int32_t>(v);
+}
+
+void TGIS_DxfGroupReader::Reset(const char* data, int64_t size) {
+  data_ = data;
+  size_ = data == nullptr ? 0 : std::max<int64_t>(size, 0);
+  position_ = 0;
+  form_ = TGIS_DxfForm::Text;
+  code_ = 0;
+  value_ = {};
+  buffer_.clear();
+  itemsRead_ = 0;
+  progressCount_ = 0;
+  nextProgress_ = kProgressStep;
+  furthest_ = 0;
+
+  // The first line decides the form; it costs nothing in ItemsRead.
+  const std::string_view first = ReadLine();
+  if (first == kBinarySentinel && size_ >= kBinarySentinelSize) {
+    // Release 12 writes 1-byte codes: the first group's code is one zero
+    // byte, so SECTION starts right at byte 23.
+    form_ = (size_ > kBinarySentinelSize + 1 && data_[kBinarySentinelSize + 1] == 'S')
+                ? TGIS_DxfForm::BinaryR12
+                : TGIS_DxfForm::Binary;
+    position_ = kBinarySentinelSize;
+  } else {
+    position_ = 0;
+  }
+}
+
+std::string_view TGIS_DxfGroupReader::ReadLine() noexcept {
+  if (position_ < 0 || position_ >= size_) return {};
+  const char* const base = data_;
+  const int64_t end = size_;
+  const int64_t start = position_;
+  int64_t p = start;
+  while (p < end) {
+    const unsigned char c = static_cast<unsigned char>(base[p]);
+    if (c <= 0x1A && (c == 0x0A || c == 0x0D || c == 0x00 || c == 0x1A)) break;
+    ++p;
+  }
+  const std::string_view line(base + start, static_cast<std::size_t>(p - start));
+  if (p < end && base[p] == '\r') ++p;
+  if (p < end && base[p] == '\n') ++p;
+  if (p < end && base[p] == '\0') ++p;
+  if (p < end && base[p] == '\x1A') ++p;
+  position_ = p;
+  return line;
+}
+
+void TGIS_DxfGroupReader::ReadGroup() {
+  if (form_ == TGIS_DxfForm::Text) {
+    ReadTextGroup();
+  } else {
+    ReadBinaryGroup();
+  }
+  ProgressStep();
+}
+
+void TGIS_DxfGroupReader::ReadTextGroup() {
+  if (position_ >= size_) return;
+  const std::string_view codeLine = ReadLine();
+  ++itemsRead_;
+  int64_t code = 0;
+  if (!ParseInteger(codeLine, code) || code < std::numeric_limits<int32_t>::min() ||
+      code > std::numeric_limits<int32_t>::max()) {
+    throw EDxfStructure("'" + std::string(codeLine) + "' is not a valid group code");
+  }
+  code_ = static_cast<int32_t>(code);
+  if (position_ >= size_) return;  // the value keeps its previous text
+  value_ = ReadLine();
+  ++itemsRead_;
+}
+
+void TGIS_DxfGroupReader::Need(int64_t bytes) const {
+  if (position_ < 0 || bytes > size_ - position_) {
+    throw EDxfStructure("binary group runs past the end of the data");
+  }
+}
+
+void TGIS_DxfGroupReader::ReadBinaryGroup() {
+  if (position_ >= size_) return;
+  if (form_ == TGIS_DxfForm::BinaryR12) {
+    Need(1);
+    code_ = static_cast<unsigned char>(data_[position_++]);
+    if (code_ == 255) {
+      Need(2);
+      code_ = static_cast<int32_t>(static_cast<int16_t>(LoadLE(data_ + position_, 2)));
+      position_ += 2;
+    }
+  } else {
+    Need(2);
+    code_ = static_cast<int32_t>(LoadLE(data_ + position_, 2));
+    position_ += 2;
+  }
+  ++itemsRead_;
+
+  char number[40];
+  switch (KindOf(code_)) {
+    case ValueKind::Double: {
+      Need(8);
+      const uint64_t bits = LoadLE(data_ + position_, 8);
+      position_ += 8;
+      double d = 0;
+      std::memcpy(&d, &bits, sizeof d);
+      const auto r = std::to_chars(number, number + sizeof number, d);
+      buffer_.assign(number, r.ptr);
+      value_ = buffer_;
+      break;
+    }
+    case ValueKind::Int16:
+    case ValueKind::Int32:
+    case ValueKind::Int64:
+    case ValueKind::Boolean: {
+      const ValueKind kind = KindOf(code_);
+      const int bytes = kind == ValueKind::Int16 ? 2 : kind == ValueKind::Int32 ? 4 : kind == ValueKind::Int64 ? 8 : 1;
+      Need(bytes);
+      const uint64_t raw = LoadLE(data_ + position_, bytes);
+      position_ += bytes;
+      int64_t v = 0;
+      switch (bytes) {
+        case 1: v = static_cast<int64_t>(raw & 0xFF); break;
+        case 2: v = static_cast<int16_t>(raw); break;
+        case 4: v = static_cast<int32_t>(raw); break;
+        default: v = static_cast<int64_t>(raw); break;
+      }
+      const auto r = std::to_chars(number, number + sizeof number, v);
+      buffer_.assign(number, r.ptr);
+      value_ = buffer_;
+      break;
+    }
+    case ValueKind::Chunk: {
+      Need(1);
+      const int64_t length = static_cast<unsigned char>(data_[position_++]);
+      Need(length);
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      buffer_.resize(static_cast<std::size_t>(length) * 2);
+      for (int64_t i = 0; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(data_[position_ + i]);
+        buffer_[static_cast<std::size_t>(2 * i)] = kHex[b >> 4];
+        buffer_[static_cast<std::size_t>(2 * i + 1)] = kHex[b & 15];
+      }
+      position_ += length;
+      value_ = buffer_;
+      break;
+    }
+    case ValueKind::String: {
+      const void* zero = position_ < size_
+                             ? std::memchr(data_ + position_, 0, static_cast<std::size_t>(size_ - position_))
+                             : nullptr;
+      if (zero == nullptr) throw EDxfStructure("binary string runs past the end of the data");
+      const int64_t end = static_cast<const char*>(zero) - data_;
+      value_ = std::string_view(data_ + position_, static_cast<std::size_t>(end - position_));
+      position_ = end + 1;
+      break;
+    }
+  }
+  ++itemsRead_;
+}
+
+void TGIS_DxfGroupReader::ProgressStep() {
+  progressCount_ = std::max(progressCount_, itemsRead_);
+  furthest_ = std::max(furthest_, position_);
+  if (progressCount_ >= nextProgress_) {
+    // Once per step passed, even when a single group jumps over a multiple.
+    nextProgress_ = (progressCount_ / kProgressStep + 1) * kProgressStep;
+    if (progress_) progress_(furthest_, size_);
+  }
+}
+
+}  // namespace cadport
