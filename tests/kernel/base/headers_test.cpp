@@ -1,6 +1,8 @@
 // Every base header compiles on its own and together.
 #include "kernel/base/exception.h"
 #include "kernel/base/messages.h"
+#include "kernel/base/point_list.h"
+#include "kernel/base/stack.h"
 #include "kernel/base/tokenizer.h"
 #include "kernel/base/types.h"
 #include "kernel/base/units.h"
