@@ -98,6 +98,8 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
   // Extent := union of the extents of all shapes not deleted; unchanged when
   // there are none.
   void RecalcExtent() override;
+  // SetUseRTree(UseRTree()): builds or loads the index as needed.
+  void ApplyUseRTree() override;
 
   // ---- virtual operations of the vector layer, in their fixed order ---------
   // First of Point, MultiPoint, Arc, Polygon in SupportedKinds, else Unknown.
