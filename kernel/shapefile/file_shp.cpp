@@ -1,0 +1,254 @@
+#include "kernel/shapefile/file_shp.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+
+#include "kernel/shapefile/mapped_stream.h"
+
+namespace cadport {
+
+namespace {
+
+constexpr int32_t kFileCode = 9994;
+constexpr int32_t kVersion = 1000;
+constexpr int64_t kRecordHeaderSize = 8;
+
+std::span<const std::byte> MappedBytes(const TGIS_MappedStream& s) {
+  return {reinterpret_cast<const std::byte*>(s.Memory()), size_t(s.Size())};
+}
+
+}  // namespace
+
+// ---- TGIS_FileSHPInternal
+
+TGIS_FileSHPInternal::TGIS_FileSHPInternal(const std::string& path, bool writable)
+    : path_(path) {
+  if (writable) {
+    writer_ = std::make_unique<FileWriter>(path);
+  } else {
+    stream_ = std::make_unique<TGIS_MappedStream>(path, false);
+    cursor_ = ByteCursor(MappedBytes(*stream_), path);
+  }
+}
+
+TGIS_FileSHPInternal::TGIS_FileSHPInternal(std::span<const std::byte> bytes, std::string name)
+    : path_(name), cursor_(bytes, std::move(name)) {}
+
+TGIS_FileSHPInternal::~TGIS_FileSHPInternal() = default;
+
+int64_t TGIS_FileSHPInternal::Position() const {
+  return writer_ ? int64_t(writer_->Size()) : int64_t(cursor_.Position());
+}
+
+void TGIS_FileSHPInternal::SetPosition(int64_t position) {
+  // Writers only ever append; a reader's position is validated by its reads.
+  if (!writer_) cursor_.Seek(uint64_t(position));
+}
+
+int64_t TGIS_FileSHPInternal::Size() const {
+  return writer_ ? int64_t(writer_->Size()) : int64_t(cursor_.Size());
+}
+
+void TGIS_FileSHPInternal::ReadHeader() {
+  cursor_.Seek(0);
+  Header.FileCode = int32_t(cursor_.BE32());
+  for (int32_t& r : Header.Reserved) r = int32_t(cursor_.BE32());
+  Header.FileLength = int64_t(int32_t(cursor_.BE32())) * 2;
+  Header.Version = int32_t(cursor_.LE32());
+  Header.ShapeType = int32_t(cursor_.LE32());
+  Header.Bounds.XMin = cursor_.LEDouble();
+  Header.Bounds.YMin = cursor_.LEDouble();
+  Header.Bounds.XMax = cursor_.LEDouble();
+  Header.Bounds.YMax = cursor_.LEDouble();
+  for (int32_t& z : Header.ZMRange) z = int32_t(cursor_.BE32());
+}
+
+void TGIS_FileSHPInternal::WriteHeader() {
+  if (!writer_) return;
+  std::array<std::byte, kHeaderSize> b{};
+  // The placeholder written first is patched later, so its length is that of
+  // the header alone.
+  const int64_t size = std::max<int64_t>(int64_t(writer_->Size()), kHeaderSize);
+  StoreBE32(&b[0], uint32_t(kFileCode));
+  for (size_t i = 0; i < Header.Reserved.size(); ++i)
+    StoreBE32(&b[4 + 4 * i], uint32_t(Header.Reserved[i]));
+  StoreBE32(&b[24], uint32_t(size / 2));
+  StoreLE32(&b[28], uint32_t(kVersion));
+  StoreLE32(&b[32], uint32_t(Header.ShapeType));
+  StoreLEDouble(&b[36], Header.Bounds.XMin);
+  StoreLEDouble(&b[44], Header.Bounds.YMin);
+  StoreLEDouble(&b[52], Header.Bounds.XMax);
+  StoreLEDouble(&b[60], Header.Bounds.YMax);
+  for (size_t i = 0; i < Header.ZMRange.size(); ++i)
+    StoreBE32(&b[68 + 4 * i], uint32_t(Header.ZMRange[i]));
+  Header.FileCode = kFileCode;
+  Header.Version = kVersion;
+  Header.FileLength = size / 2 * 2;
+  if (writer_->Size() == 0)
+    writer_->Write(b.data(), b.size());
+  else
+    writer_->PatchAt(0, b.data(), b.size());
+}
+
+void TGIS_FileSHPInternal::Close() {
+  if (writer_) {
+    writer_->Close();
+  } else if (stream_) {
+    cursor_ = ByteCursor({}, path_);
+    auto s = std::move(stream_);
+    s->Close();
+  }
+}
+
+void TGIS_FileSHPInternal::Abandon() noexcept {
+  if (writer_) writer_->Abandon();
+}
+
+void TGIS_FileSHPInternal::CheckRoom(int64_t n) const {
+  if (n < 0 || n > kMaxFileSize - int64_t(writer_->Size())) ThrowWriteError(path_, EFBIG);
+}
+
+int32_t TGIS_FileSHPInternal::ShapeTypeOfKind(TGIS_ShapeKind kind) {
+  switch (kind) {
+    case TGIS_ShapeKind::Point: return 1;
+    case TGIS_ShapeKind::MultiPoint: return 8;
+    case TGIS_ShapeKind::Arc: return 3;
+    case TGIS_ShapeKind::Polygon: return 5;
+    default: return 1;
+  }
+}
+
+TGIS_ShapeKind TGIS_FileSHPInternal::KindOfShapeType(int32_t shapeType) {
+  switch (shapeType) {
+    case 1: case 11: case 21: return TGIS_ShapeKind::Point;
+    case 8: case 18: case 28: return TGIS_ShapeKind::MultiPoint;
+    case 3: case 13: case 23: return TGIS_ShapeKind::Arc;
+    case 5: case 15: case 25: return TGIS_ShapeKind::Polygon;
+    default: return TGIS_ShapeKind::Unknown;
+  }
+}
+
+void TGIS_FileSHPInternal::WriteRecordHeader(const TGIS_ShpRecordHeader& header) {
+  CheckRoom(kRecordHeaderSize + int64_t(header.ContentLength) * 2);
+  std::array<std::byte, 12> b{};
+  StoreBE32(&b[0], uint32_t(header.RecordNumber));
+  StoreBE32(&b[4], uint32_t(header.ContentLength));
+  // A record without geometry is a null shape: peers reject a typed record
+  // that lacks the geometry its type promises.
+  const int32_t type = header.ContentLength <= 2 ? 0 : ShapeTypeOfKind(header.Kind);
+  StoreLE32(&b[8], uint32_t(type));
+  writer_->Write(b.data(), b.size());
+}
+
+void TGIS_FileSHPInternal::WriteShapeGeometry(const TGIS_Shape& shape) {
+  const int64_t headerSize = shape.GeometryHeaderSize();
+  const int64_t pointsSize = shape.GeometryPointsSize();
+  if (headerSize > 0) {
+    std::span<const std::byte> h = shape.GeometryHeader();
+    assert(h.size() >= size_t(headerSize) && "header block smaller than reported");
+    writer_->Write(h.data(), size_t(headerSize));
+  }
+  if (pointsSize > 0) {
+    std::span<const std::byte> p = shape.GeometryPoints();
+    assert(p.size() >= size_t(pointsSize) && "points block smaller than reported");
+    writer_->Write(p.data(), size_t(pointsSize));
+  }
+}
+
+// ---- TGIS_FileSHP
+
+TGIS_ShpRecordHeader TGIS_FileSHP::ReadRecordHeader() {
+  ByteCursor& c = Cursor();
+  const int64_t start = int64_t(c.Position());
+  TGIS_ShpRecordHeader h;
+  h.RecordNumber = int32_t(c.BE32());
+  h.ContentLength = int32_t(c.BE32());
+  // The content (shape type included) must lie inside the file.
+  if (h.ContentLength < 2 || uint64_t(h.ContentLength) * 2 > c.Remaining()) {
+    c.Seek(uint64_t(start));
+    c.Fail();
+  }
+  currentType_ = int32_t(c.LE32());
+  h.Kind = h.ContentLength == 2 ? TGIS_ShapeKind::Unknown : KindOfShapeType(currentType_);
+  recordStart_ = start;
+  current_ = h;
+  return h;
+}
+
+const std::byte* TGIS_FileSHP::RecordGeometry() {
+  ByteCursor& c = Cursor();
+  const uint64_t contentStart = uint64_t(recordStart_) + kRecordHeaderSize;
+  const uint64_t geometrySize = uint64_t(current_.ContentLength) * 2 - 4;
+  c.Seek(contentStart + 4);
+  std::span<const std::byte> geometry = c.Bytes().subspan(size_t(contentStart + 4), size_t(geometrySize));
+  if (current_.Kind != TGIS_ShapeKind::Unknown && !GeometryFits(current_.Kind, geometry)) {
+    c.Seek(uint64_t(recordStart_));
+    c.Fail();
+  }
+  c.Seek(contentStart + 4 + geometrySize);
+  return geometry.data();
+}
+
+bool TGIS_FileSHP::GeometryFits(TGIS_ShapeKind kind, std::span<const std::byte> g) {
+  const uint64_t size = g.size();
+  switch (kind) {
+    case TGIS_ShapeKind::Point:
+      return size >= 16;
+    case TGIS_ShapeKind::MultiPoint: {
+      if (size < 36) return false;
+      const int32_t numPoints = int32_t(LoadLE32(&g[32]));
+      return numPoints >= 0 && uint64_t(numPoints) <= (size - 36) / 16;
+    }
+    case TGIS_ShapeKind::Arc:
+    case TGIS_ShapeKind::Polygon: {
+      if (size < 40) return false;
+      const int32_t numParts = int32_t(LoadLE32(&g[32]));
+      const int32_t numPoints = int32_t(LoadLE32(&g[36]));
+      if (numParts < 0 || numPoints < 0) return false;
+      // 64-bit arithmetic: 4 * parts + 16 * points cannot wrap.
+      if (40 + 4 * uint64_t(numParts) + 16 * uint64_t(numPoints) > size) return false;
+      if (numParts == 0 || numPoints == 0) return true;  // an empty shape
+      int32_t previous = 0;
+      for (int32_t i = 0; i < numParts; ++i) {
+        const int32_t first = int32_t(LoadLE32(&g[40 + 4 * size_t(i)]));
+        if (i == 0 ? first != 0 : first < previous) return false;
+        if (first >= numPoints) return false;
+        previous = first;
+      }
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+// ---- TGIS_FileSHX
+
+void TGIS_FileSHX::ReadHeader() {
+  TGIS_FileSHPInternal::ReadHeader();
+  const int64_t records = (Size() - kHeaderSize) / kIndexRecordSize;
+  recordCount_ = int32_t(std::min<int64_t>(records, INT32_MAX));
+}
+
+TGIS_FileSHX::IndexRecord TGIS_FileSHX::ReadIndexRecord(int32_t n, int64_t mainSize) {
+  ByteCursor& c = Cursor();
+  if (n < 1 || n > recordCount_) c.Fail();
+  c.Seek(uint64_t(kHeaderSize) + uint64_t(n - 1) * kIndexRecordSize);
+  IndexRecord r;
+  r.Offset = int64_t(int32_t(c.BE32())) * 2;
+  r.ContentLength = int32_t(c.BE32());
+  if (r.Offset < kHeaderSize || r.Offset > mainSize - kRecordHeaderSize) c.Fail();
+  return r;
+}
+
+void TGIS_FileSHX::WriteIndexRecord(int64_t offsetInBytes, const TGIS_ShpRecordHeader& header) {
+  CheckRoom(kIndexRecordSize);
+  if (offsetInBytes / 2 > INT32_MAX) ThrowWriteError(Path(), EFBIG);
+  std::array<std::byte, kIndexRecordSize> b{};
+  StoreBE32(&b[0], uint32_t(offsetInBytes / 2));
+  StoreBE32(&b[4], uint32_t(header.ContentLength));
+  Writer().Write(b.data(), b.size());
+}
+
+}  // namespace cadport
