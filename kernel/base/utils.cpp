@@ -199,24 +199,31 @@ bool ParseFloat(std::string_view t, char sep, double& value) noexcept {
   }
   if (i != t.size()) return false;
 
-  // from_chars wants '.' and no '+': hand it the text as it expects it.
+  // from_chars wants '.' and no '+': a text already in that form goes as
+  // it is, any other is handed over rewritten.
+  const char* first = t.data();
+  const char* last = t.data() + t.size();
   char local[kNumberBuffer];
   std::string heap;
-  char* buf = local;
-  const std::size_t len = 1 + (t.size() - mantissaStart);
-  if (len > sizeof local) {
-    heap.resize(len);
-    buf = heap.data();
-  }
-  std::size_t n = 0;
-  if (negative) buf[n++] = '-';
-  for (std::size_t k = mantissaStart; k < t.size(); ++k) {
-    const char c = t[k];
-    buf[n++] = (k < mantissaEnd && c == sep) ? '.' : c;
+  if (sep != '.' || t.front() == '+') {
+    char* buf = local;
+    const std::size_t len = 1 + (t.size() - mantissaStart);
+    if (len > sizeof local) {
+      heap.resize(len);
+      buf = heap.data();
+    }
+    std::size_t n = 0;
+    if (negative) buf[n++] = '-';
+    for (std::size_t k = mantissaStart; k < t.size(); ++k) {
+      const char c = t[k];
+      buf[n++] = (k < mantissaEnd && c == sep) ? '.' : c;
+    }
+    first = buf;
+    last = buf + n;
   }
   double v = 0;
-  const auto res = std::from_chars(buf, buf + n, v, std::chars_format::general);
-  if (res.ptr != buf + n) return false;
+  const auto res = std::from_chars(first, last, v, std::chars_format::general);
+  if (res.ptr != last) return false;
   if (res.ec == std::errc::result_out_of_range) {
     if (!seenSignificant || magnitude + exponent < 0) {
       value = negative ? -0.0 : 0.0;  // too small for a double
