@@ -75,20 +75,36 @@ enum class TGIS_DxfPenStyle : uint8_t {
   Dot = 4,
 };
 
+// Label positions set by texts (group 71), as the label style's keywords.
+enum class TGIS_DxfLabelPosition : uint8_t {
+  MiddleCenter = 0,
+  DownRight = 1,
+  DownLeft = 2,
+  MiddleLeft = 3,
+  MiddleRight = 4,
+  UpRight = 5,
+  UpCenter = 6,
+};
+
 // The style a shape received while the drawing was loaded: colour, pen style
-// and pen width. Colours are MakeRGB values (red in the low byte).
+// and pen width, and for texts the label settings. Colours are MakeRGB
+// values (red in the low byte). Kept compact: one record per shape.
 struct TGIS_DxfShapeStyle {
   uint32_t LineColor = 0;        // arcs: line colour; polygons: outline colour
   uint32_t AreaColor = 0;        // polygons: fill colour
   uint32_t MarkerColor = 0;      // points: marker and label colour
   uint32_t LabelFontColor = 0;   // points: NonZeroColor of the marker colour
-  TGIS_DxfPenStyle PenStyle = TGIS_DxfPenStyle::Solid;
+  double LabelRotation = 0;      // radians (minus the angle read)
   int32_t PenWidth = 1;
-  bool Styled = false;           // the load gave the shape a style
-  std::string LabelField;        // "DXF_LABEL" for texts
-  std::string LabelPosition;     // label position keyword of texts
-  double LabelRotation = 0;      // radians, counter-clockwise negative as read
+  TGIS_DxfPenStyle PenStyle = TGIS_DxfPenStyle::Solid;
+  TGIS_DxfLabelPosition LabelPosition = TGIS_DxfLabelPosition::MiddleCenter;
+  bool Styled = false;           // the load gave the shape a colour or pen
+  bool ShowsLabel = false;       // the label shows the field "DXF_LABEL"
+  bool ClearFill = false;        // polygons: no area fill
 };
+
+// The label style keyword of a position ("MIDDLECENTER", "DOWNRIGHT", ...).
+const char* DxfLabelPositionName(TGIS_DxfLabelPosition position) noexcept;
 
 // A block definition found in the BLOCKS section.
 struct TGIS_DxfBlockEntry {
@@ -234,8 +250,14 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   void CreateDeferredShape(TGIS_ShapeKind kind, bool addPart = true);
   void CreatePolylineShape();
   void CreateLwShape();
+  // A common group of the deferred readers (5, 8, 62, 6, 370, 210-230, 70)
+  // into deferred_: 1 when handled, 0 when the group is not a common one, -1
+  // when it names an invisible layer (the reader stops at once).
+  int HandleDeferredGroup();
   void BulgeArc(int32_t segments, const TGIS_Coord3D& centre, double angle, double radiusY,
                 double radiusX);
+  // Common groups of the deferred readers (added after the handover).
+  int HandleDeferredGroup();
 
   // ---- blocks and inserts (layer_dxf_blocks.cpp) -------------------------------
   void IndexBlock();
