@@ -218,6 +218,10 @@ class TGIS_LayerAbstract : public TGIS_BaseObject {
   // (the first after resetting them).
   void ReadAllSections(TGIS_Ini& config, bool resetFirst);
   void WriteAllSections(TGIS_Ini& config);
+  // Both the layer's and the viewer's units are set (and usable).
+  bool ScalesUnits() const;
+  // LayerToMap is not the identity.
+  bool ConvertsCoordinates() const;
 
   TGIS_Viewer* viewer_ = nullptr;  // not owned; outlives the layer
   std::string name_;

@@ -275,8 +275,8 @@ class TGIS_Viewer : public TGIS_BaseObject {
   std::int32_t marginTop_ = 0;
   std::int32_t borderWidth_ = 0;
   std::int32_t hourglassLevel_ = 0;
-  std::int32_t hourglassCursorTick_ = 0;
-  std::int32_t hourglassPollTick_ = 0;
+  std::uint32_t hourglassCursorTick_ = 0;
+  std::uint32_t hourglassPollTick_ = 0;
   bool hourglassInterrupt_ = false;
   bool releasing_ = false;
 
