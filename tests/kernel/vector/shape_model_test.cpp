@@ -1,0 +1,518 @@
+// Shapes: building rules per kind, the two geometry blocks byte by byte,
+// borrowed versus owned geometry, lock levels and the geometry blob.
+#include "kernel/vector/shape.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <vector>
+
+#include "kernel/base/exception.h"
+#include "kernel/vector/layer_vector.h"
+
+namespace cadport {
+namespace {
+
+// ---- helpers ------------------------------------------------------------------
+
+// Little-endian record content, as a shapefile stores it.
+class RecordBuilder {
+ public:
+  RecordBuilder& I32(std::int32_t v) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(std::byte((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF));
+    return *this;
+  }
+  RecordBuilder& F64(double d) {
+    const auto u = std::bit_cast<std::uint64_t>(d);
+    for (int i = 0; i < 8; ++i) bytes_.push_back(std::byte((u >> (8 * i)) & 0xFF));
+    return *this;
+  }
+  RecordBuilder& Bounds(double a, double b, double c, double d) { return F64(a).F64(b).F64(c).F64(d); }
+  RecordBuilder& Point(double x, double y) { return F64(x).F64(y); }
+  std::vector<std::byte>& Bytes() { return bytes_; }
+
+ private:
+  std::vector<std::byte> bytes_;
+};
+
+std::vector<TGIS_Coord> PartPoints(const TGIS_Shape& s, int part) {
+  std::vector<TGIS_Coord> out;
+  for (int i = 0; i < s.GetPartSize(part); ++i) out.push_back(s.GetPoint(part, i));
+  return out;
+}
+
+MATCHER_P2(IsCoord, x, y, "") { return arg.X == x && arg.Y == y; }
+
+bool SameBounds(const TGIS_Bounds& a, const TGIS_Bounds& b) { return BoundsEqual(a, b); }
+
+// Two-part polyline record: (0,0)-(10,5) and (-3,2)-(4,4)-(7,-1).
+std::vector<std::byte> TwoPartArcRecord() {
+  RecordBuilder r;
+  r.Bounds(-3, -1, 10, 5).I32(2).I32(5).I32(0).I32(2);
+  r.Point(0, 0).Point(10, 5).Point(-3, 2).Point(4, 4).Point(7, -1);
+  return r.Bytes();
+}
+
+// ---- building rules -------------------------------------------------------------
+
+TEST(ShapeArc, FirstPointIsStoredTwiceUntilTheSecondArrives) {
+  TGIS_ShapeArc arc;
+  arc.AddPart();
+  EXPECT_TRUE(arc.IsEmpty());
+  arc.AddPoint({1, 2});
+  EXPECT_FALSE(arc.IsEmpty());
+  EXPECT_EQ(arc.GetNumPoints(), 2);
+  EXPECT_THAT(PartPoints(arc, 0), testing::ElementsAre(IsCoord(1, 2), IsCoord(1, 2)));
+  arc.AddPoint({3, 4});
+  EXPECT_THAT(PartPoints(arc, 0), testing::ElementsAre(IsCoord(1, 2), IsCoord(3, 4)));
+}
+
+TEST(ShapeArc, RepeatedFirstPointCollapses) {
+  TGIS_ShapeArc arc;
+  arc.AddPart();
+  for (const TGIS_Coord p : {TGIS_Coord{1, 1}, TGIS_Coord{1, 1}, TGIS_Coord{2, 3}}) arc.AddPoint(p);
+  EXPECT_THAT(PartPoints(arc, 0), testing::ElementsAre(IsCoord(1, 1), IsCoord(2, 3)));
+  // A second part follows the same rule and leaves the first alone.
+  arc.AddPart();
+  arc.AddPoint({5, 5});
+  EXPECT_EQ(arc.GetNumParts(), 2);
+  EXPECT_EQ(arc.GetPartSize(0), 2);
+  EXPECT_EQ(arc.GetPartSize(1), 2);
+  EXPECT_EQ(arc.GetNumPoints(), 4);
+}
+
+TEST(ShapeArc, AddPartAfterAnEmptyPartAddsNothing) {
+  TGIS_ShapeArc arc;
+  arc.AddPart();
+  arc.AddPart();
+  EXPECT_EQ(arc.GetNumParts(), 1);
+  arc.AddPoint({0, 0});
+  arc.AddPoint({1, 0});
+  arc.AddPart();
+  arc.AddPart();
+  EXPECT_EQ(arc.GetNumParts(), 2);
+  EXPECT_EQ(arc.GetPartSize(1), 0);
+}
+
+TEST(ShapeArc, MissingAddPartIsSupplied) {
+  TGIS_ShapeArc arc;
+  arc.AddPoint({1, 1});
+  arc.AddPoint({2, 2});
+  EXPECT_EQ(arc.GetNumParts(), 1);
+  EXPECT_THAT(PartPoints(arc, 0), testing::ElementsAre(IsCoord(1, 1), IsCoord(2, 2)));
+}
+
+TEST(ShapePolygon, RingsAreAlwaysClosed) {
+  const TGIS_Coord a{0, 0}, b{4, 0}, c{4, 3};
+  {
+    TGIS_ShapePolygon p;
+    p.AddPart();
+    p.AddPoint(a);
+    EXPECT_THAT(PartPoints(p, 0), testing::ElementsAre(IsCoord(0, 0), IsCoord(0, 0)));
+    p.AddPoint(b);
+    p.AddPoint(c);
+    EXPECT_THAT(PartPoints(p, 0),
+                testing::ElementsAre(IsCoord(0, 0), IsCoord(4, 0), IsCoord(4, 3), IsCoord(0, 0)));
+    p.AddPoint(a);  // the explicit closing point is not doubled
+    EXPECT_THAT(PartPoints(p, 0),
+                testing::ElementsAre(IsCoord(0, 0), IsCoord(4, 0), IsCoord(4, 3), IsCoord(0, 0)));
+  }
+  {
+    TGIS_ShapePolygon p;
+    p.AddPart();
+    for (const TGIS_Coord q : {a, b, c}) p.AddPointClosing(q);
+    p.AddPointClosing(a);  // always closes again
+    EXPECT_EQ(p.GetPartSize(0), 5);
+    EXPECT_THAT(p.GetLastPoint(), IsCoord(0, 0));
+  }
+}
+
+TEST(ShapeMultipoint, OnePartHoldsEveryPoint) {
+  TGIS_ShapeMultipoint mp;
+  EXPECT_EQ(mp.GetNumParts(), 0);
+  mp.AddPart();
+  mp.AddPoint({1, 2});
+  mp.AddPart();  // no effect: one implicit part
+  mp.AddPoint({-1, 5});
+  mp.AddPoint({1, 2});
+  EXPECT_EQ(mp.GetNumParts(), 1);
+  EXPECT_EQ(mp.GetNumPoints(), 3);
+  EXPECT_EQ(mp.GetPartSize(0), 3);
+  EXPECT_EQ(mp.GeometryHeaderSize(), 36);
+  EXPECT_EQ(mp.GeometryPointsSize(), 48);
+  EXPECT_TRUE(SameBounds(mp.Extent(), {-1, 2, 1, 5}));
+}
+
+TEST(ShapePoint, SinglePointIsOverwritten) {
+  TGIS_ShapePoint pt;
+  EXPECT_TRUE(pt.IsEmpty());
+  EXPECT_TRUE(SameBounds(pt.Extent(), NullBounds()));
+  pt.AddPart();
+  pt.AddPoint({3, 4});
+  pt.AddPoint({5, 6});
+  EXPECT_EQ(pt.GetNumPoints(), 1);
+  EXPECT_EQ(pt.GetNumParts(), 1);
+  EXPECT_THAT(pt.GetPoint(0, 0), IsCoord(5, 6));
+  EXPECT_TRUE(SameBounds(pt.Extent(), {5, 6, 5, 6}));
+  EXPECT_EQ(pt.GeometryHeaderSize(), 0);
+  EXPECT_EQ(pt.GeometryPointsSize(), 16);
+  const TGIS_Coord3D p3 = pt.GetPoint3D(0, 0);
+  EXPECT_EQ(p3.Z, 0);
+  EXPECT_EQ(p3.M, 0);
+}
+
+TEST(ShapeSizes, HeaderAndPointBlockSizes) {
+  TGIS_ShapeArc arc;
+  EXPECT_EQ(arc.GeometryHeaderSize(), 0);
+  EXPECT_EQ(arc.GeometryPointsSize(), 0);
+  for (int part = 0; part < 3; ++part) {
+    arc.AddPart();
+    arc.AddPoint({double(part), 0});
+    arc.AddPoint({double(part), 1});
+  }
+  EXPECT_EQ(arc.GeometryHeaderSize(), 52);
+  EXPECT_EQ(arc.GeometryPointsSize(), 6 * 16);
+  EXPECT_EQ(arc.GeometryHeader().size(), 52u);
+  EXPECT_EQ(arc.GeometryPoints().size(), 96u);
+}
+
+// The blocks are a shapefile record's content, byte for byte.
+TEST(ShapeBlocks, LayoutMatchesTheShapefileRecord) {
+  TGIS_ShapeArc arc;
+  arc.AddPart();
+  arc.AddPoint({0, 0});
+  arc.AddPoint({10, 5});
+  arc.AddPart();
+  arc.AddPoint({-3, 2});
+  arc.AddPoint({4, 4});
+  arc.AddPoint({7, -1});
+  std::vector<std::byte> blocks(arc.GeometryHeader().begin(), arc.GeometryHeader().end());
+  blocks.insert(blocks.end(), arc.GeometryPoints().begin(), arc.GeometryPoints().end());
+  EXPECT_EQ(blocks, TwoPartArcRecord());
+  EXPECT_EQ(arc.ExportGeometryBlob(), TwoPartArcRecord());
+}
+
+TEST(ShapeBlocks, ManyPointsAppendInOrder) {
+  TGIS_ShapeArc arc;
+  arc.Lock(2);
+  arc.AddPart();
+  constexpr int kCount = 100000;
+  for (int i = 0; i < kCount; ++i) arc.AddPoint({double(i), double(-i)});
+  arc.Unlock();
+  ASSERT_EQ(arc.GetNumPoints(), kCount);
+  for (int i = 0; i < kCount; i += 997) {
+    ASSERT_THAT(arc.GetPoint(0, i), IsCoord(double(i), double(-i)));
+  }
+  EXPECT_TRUE(SameBounds(arc.Extent(), {0, -(kCount - 1.0), kCount - 1.0, 0}));
+}
+
+// ---- bounds and lock levels ---------------------------------------------------------
+
+TEST(ShapeLock, BoundsWaitForUnlock) {
+  TGIS_ShapeArc arc;
+  arc.Lock(2);
+  arc.AddPart();
+  arc.AddPoint({5, 7});
+  arc.AddPoint({-2, 9});
+  arc.AddPoint({3, 1});
+  EXPECT_TRUE(SameBounds(arc.Extent(), {0, 0, 0, 0}));
+  arc.Unlock();
+  EXPECT_EQ(arc.LockLevel(), 0);
+  EXPECT_TRUE(SameBounds(arc.Extent(), {-2, 1, 5, 9}));
+}
+
+TEST(ShapeLock, LevelZeroMaintainsBoundsPerPoint) {
+  TGIS_ShapePolygon p;
+  p.AddPart();
+  p.AddPoint({5, 7});
+  EXPECT_TRUE(SameBounds(p.Extent(), {5, 7, 5, 7}));
+  p.AddPoint({-2, 9});
+  p.AddPoint({3, 1});
+  EXPECT_TRUE(SameBounds(p.Extent(), {-2, 1, 5, 9}));
+}
+
+TEST(ShapeLock, LevelFourIsPermanent) {
+  TGIS_ShapeArc arc;
+  arc.Lock(4);
+  arc.Lock(1);
+  EXPECT_EQ(arc.LockLevel(), 4);
+  arc.Unlock();
+  EXPECT_EQ(arc.LockLevel(), 4);
+}
+
+TEST(ShapeExtent, NaNXMinGivesTheNullExtent) {
+  RecordBuilder r;
+  r.Bounds(std::numeric_limits<double>::quiet_NaN(), 0, 1, 1).I32(1).I32(2).I32(0);
+  r.Point(0, 0).Point(1, 1);
+  TGIS_ShapeArc arc(nullptr, nullptr, 0, true, r.Bytes());
+  EXPECT_FALSE(arc.IsEmpty());
+  EXPECT_TRUE(SameBounds(arc.Extent(), NullBounds()));
+}
+
+// ---- borrowed and owned geometry ------------------------------------------------------
+
+TEST(ShapeBorrowed, ReadsTheRecordInPlace) {
+  std::vector<std::byte> record = TwoPartArcRecord();
+  TGIS_ShapeArc arc(nullptr, nullptr, 7, true, record);
+  EXPECT_TRUE(arc.Borrowed());
+  EXPECT_EQ(arc.Uid(), 7);
+  EXPECT_EQ(arc.GeometryHeader().data(), record.data());
+  EXPECT_EQ(arc.GetNumParts(), 2);
+  EXPECT_EQ(arc.GetPartSize(1), 3);
+  EXPECT_THAT(arc.GetPoint(1, 2), IsCoord(7, -1));
+  EXPECT_TRUE(SameBounds(arc.Extent(), {-3, -1, 10, 5}));
+}
+
+TEST(ShapeBorrowed, CopyOwnsItsGeometryAndLeavesTheRecordAlone) {
+  std::vector<std::byte> record = TwoPartArcRecord();
+  const std::vector<std::byte> original = record;
+  TGIS_ShapeArc arc(nullptr, nullptr, 3, true, record);
+  std::unique_ptr<TGIS_Shape> copy = arc.CreateCopy();
+  EXPECT_FALSE(copy->Borrowed());
+  EXPECT_EQ(copy->Uid(), 3);
+  EXPECT_NE(copy->GeometryHeader().data(), record.data());
+  copy->AddPoint({100, 100});
+  copy->AddPart();
+  copy->AddPoint({-50, 0});
+  EXPECT_EQ(record, original);
+  EXPECT_EQ(copy->GetNumParts(), 3);
+  EXPECT_EQ(arc.GetNumParts(), 2);
+  // Modifying the borrowing shape itself copies first as well.
+  arc.AddPoint({1, 1});
+  EXPECT_FALSE(arc.Borrowed());
+  EXPECT_EQ(record, original);
+  EXPECT_EQ(arc.GetPartSize(1), 4);
+}
+
+TEST(ShapeBorrowed, ConstructedFromABorrowingSourceSharesTheRecord) {
+  std::vector<std::byte> record = TwoPartArcRecord();
+  TGIS_ShapeArc arc(nullptr, nullptr, 1, true, record);
+  TGIS_ShapeArc shared(&arc);
+  EXPECT_TRUE(shared.Borrowed());
+  EXPECT_EQ(shared.GeometryHeader().data(), record.data());
+}
+
+TEST(ShapeOwned, CopiesNeverShareBlocks) {
+  TGIS_ShapePolygon p;
+  p.AddPart();
+  p.AddPoint({0, 0});
+  p.AddPoint({1, 0});
+  p.AddPoint({1, 1});
+  TGIS_ShapePolygon built(&p);
+  EXPECT_NE(built.GeometryPoints().data(), p.GeometryPoints().data());
+  std::unique_ptr<TGIS_Shape> copy = p.CreateCopy();
+  p.Reset();
+  EXPECT_TRUE(p.IsEmpty());
+  EXPECT_EQ(copy->GetNumPoints(), 4);
+  EXPECT_EQ(built.GetNumPoints(), 4);
+  // A shape with a part but no point yet is copied too, not shared.
+  TGIS_ShapeArc empty;
+  empty.AddPart();
+  TGIS_ShapeArc fromEmpty(&empty);
+  fromEmpty.AddPoint({1, 1});
+  EXPECT_EQ(empty.GetNumPoints(), 0);
+}
+
+TEST(ShapeReinit, ReusableShapeFollowsEachRecord) {
+  std::vector<std::byte> first = TwoPartArcRecord();
+  RecordBuilder second;
+  second.Bounds(1, 1, 2, 2).I32(1).I32(2).I32(0).Point(1, 1).Point(2, 2);
+  TGIS_ShapeArc reader(nullptr, nullptr, 1, true, first);
+  reader.Reinit(nullptr, second.Bytes(), nullptr, 2, true);
+  EXPECT_EQ(reader.Uid(), 2);
+  EXPECT_EQ(reader.GetNumParts(), 1);
+  EXPECT_THAT(reader.GetLastPoint(), IsCoord(2, 2));
+  // Without borrowing, the record is copied at once.
+  reader.Reinit(nullptr, first, nullptr, 3, false);
+  EXPECT_FALSE(reader.Borrowed());
+  EXPECT_NE(reader.GeometryHeader().data(), first.data());
+  EXPECT_EQ(reader.ExportGeometryBlob(), first);
+}
+
+TEST(ShapeReset, BorrowedGeometryIsNotTouched) {
+  std::vector<std::byte> record = TwoPartArcRecord();
+  TGIS_ShapeArc arc(nullptr, nullptr, 1, true, record);
+  arc.Reset();
+  EXPECT_FALSE(arc.IsEmpty());
+  EXPECT_EQ(arc.GetNumPoints(), 5);
+}
+
+// Counts that do not fit the record never lead to reads past its end.
+TEST(ShapeBorrowed, MalformedRecordsAreRejected) {
+  struct Case {
+    const char* what;
+    TGIS_ShapeKind kind;
+    std::vector<std::byte> bytes;
+  };
+  std::vector<Case> cases;
+  {
+    RecordBuilder r;
+    r.Bounds(0, 0, 1, 1).I32(1).I32(3).I32(0).Point(0, 0).Point(1, 1);  // 3 points, 2 present
+    cases.push_back({"points past the end", TGIS_ShapeKind::Arc, r.Bytes()});
+  }
+  {
+    RecordBuilder r;
+    r.Bounds(0, 0, 1, 1).I32(0x7FFFFFFF).I32(1).Point(0, 0);
+    cases.push_back({"huge part count", TGIS_ShapeKind::Polygon, r.Bytes()});
+  }
+  {
+    RecordBuilder r;
+    r.Bounds(0, 0, 1, 1).I32(1).I32(-4).I32(0);
+    cases.push_back({"negative point count", TGIS_ShapeKind::Arc, r.Bytes()});
+  }
+  {
+    RecordBuilder r;
+    r.Bounds(0, 0, 1, 1).I32(2).I32(2).I32(0).I32(5).Point(0, 0).Point(1, 1);
+    cases.push_back({"part beyond the points", TGIS_ShapeKind::Arc, r.Bytes()});
+  }
+  {
+    RecordBuilder r;
+    r.Bounds(0, 0, 1, 1).I32(2).I32(2).I32(1).I32(0).Point(0, 0).Point(1, 1);
+    cases.push_back({"parts descending", TGIS_ShapeKind::Arc, r.Bytes()});
+  }
+  {
+    RecordBuilder r;
+    r.Bounds(0, 0, 1, 1).I32(9).Point(0, 0);
+    cases.push_back({"multipoint count", TGIS_ShapeKind::MultiPoint, r.Bytes()});
+  }
+  {
+    RecordBuilder r;
+    r.F64(1);
+    cases.push_back({"short point", TGIS_ShapeKind::Point, r.Bytes()});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<TGIS_Shape> s;
+    switch (c.kind) {
+      case TGIS_ShapeKind::Point: s = std::make_unique<TGIS_ShapePoint>(); break;
+      case TGIS_ShapeKind::MultiPoint: s = std::make_unique<TGIS_ShapeMultipoint>(); break;
+      case TGIS_ShapeKind::Arc: s = std::make_unique<TGIS_ShapeArc>(); break;
+      default: s = std::make_unique<TGIS_ShapePolygon>(); break;
+    }
+    EXPECT_THROW(s->Reinit(nullptr, c.bytes, nullptr, 1, true), EGIS_Exception);
+    EXPECT_THROW(s->ImportGeometryBlob(c.bytes), EGIS_Exception);
+  }
+}
+
+// ---- geometry blob ------------------------------------------------------------------
+
+TEST(ShapeBlob, RoundTripsEveryKind) {
+  TGIS_ShapePoint pt;
+  pt.AddPart();
+  pt.AddPoint({1.5, -2.5});
+  TGIS_ShapeMultipoint mp;
+  mp.AddPart();
+  mp.AddPoint({1, 1});
+  mp.AddPoint({2, 3});
+  TGIS_ShapePolygon pg;
+  pg.AddPart();
+  for (const TGIS_Coord p : {TGIS_Coord{0, 0}, TGIS_Coord{2, 0}, TGIS_Coord{2, 2}}) pg.AddPoint(p);
+
+  EXPECT_EQ(pt.ExportGeometryBlob().size(), 16u);
+  TGIS_ShapePoint pt2;
+  pt2.ImportGeometryBlob(pt.ExportGeometryBlob());
+  EXPECT_THAT(pt2.GetPoint(0, 0), IsCoord(1.5, -2.5));
+
+  TGIS_ShapeMultipoint mp2;
+  mp2.ImportGeometryBlob(mp.ExportGeometryBlob());
+  EXPECT_EQ(mp2.ExportGeometryBlob(), mp.ExportGeometryBlob());
+  EXPECT_EQ(mp2.GetNumPoints(), 2);
+
+  TGIS_ShapePolygon pg2;
+  pg2.ImportGeometryBlob(pg.ExportGeometryBlob());
+  EXPECT_EQ(pg2.ExportGeometryBlob(), pg.ExportGeometryBlob());
+  pg2.AddPoint({0, 2});  // the imported copy is owned and can grow
+  EXPECT_EQ(pg2.GetPartSize(0), 5);
+
+  TGIS_ShapeArc empty;
+  EXPECT_TRUE(empty.ExportGeometryBlob().empty());
+  pg2.ImportGeometryBlob({});
+  EXPECT_TRUE(pg2.IsEmpty());
+}
+
+// ---- polar points ---------------------------------------------------------------------
+
+TEST(ShapePolar, AngleFromNorthTowardsEast) {
+  TGIS_ShapeArc arc;
+  EXPECT_FALSE(arc.AddPointPolar(true, 1, 0));
+  TGIS_ShapeArc line;
+  line.AddPart();
+  line.AddPoint({0, 0});
+  ASSERT_TRUE(line.AddPointPolar(true, 2, 0));
+  TGIS_Coord p = line.GetLastPoint();
+  EXPECT_NEAR(p.X, 0, 1e-12);
+  EXPECT_NEAR(p.Y, 2, 1e-12);
+  ASSERT_TRUE(line.AddPointPolar(true, 1, std::numbers::pi / 2));
+  p = line.GetLastPoint();
+  EXPECT_NEAR(p.X, 1, 1e-12);
+  EXPECT_NEAR(p.Y, 2, 1e-12);
+  // Relative: angle 0 continues along the last segment (heading east).
+  ASSERT_TRUE(line.AddPointPolar(false, 3, 0));
+  p = line.GetLastPoint();
+  EXPECT_NEAR(p.X, 4, 1e-12);
+  EXPECT_NEAR(p.Y, 2, 1e-12);
+  TGIS_ShapeArc none;
+  EXPECT_FALSE(none.AddPointPolar(false, 1, 0));
+}
+
+// ---- with a layer -------------------------------------------------------------------------
+
+TEST(ShapeLayer, UnlockGrowsTheLayerExtentOnce) {
+  TGIS_LayerVector layer;
+  TGIS_ShapeArc arc(nullptr, &layer, 1);
+  arc.Lock(2);
+  arc.AddPart();
+  arc.AddPoint({1, 2});
+  arc.AddPoint({3, 4});
+  EXPECT_TRUE(IsNullBounds(layer.Extent()));
+  EXPECT_TRUE(layer.Modified());
+  arc.Unlock();
+  EXPECT_TRUE(SameBounds(layer.Extent(), {1, 2, 3, 4}));
+}
+
+// A line lying exactly at the origin has bounds equal to the (0,0,0,0)
+// placeholder; its first Unlock must still enter it into the layer extent.
+TEST(ShapeLayer, LineAtTheOriginStillGrowsTheExtent) {
+  TGIS_LayerVector layer;
+  TGIS_ShapeArc arc(nullptr, &layer, 1);
+  arc.Lock(2);
+  arc.AddPart();
+  arc.AddPoint({0, 0});
+  arc.AddPoint({0, 0});
+  arc.Unlock();
+  EXPECT_TRUE(SameBounds(layer.Extent(), {0, 0, 0, 0}));
+}
+
+TEST(ShapeLayer, LevelThreeLeavesLayerUntouched) {
+  TGIS_LayerVector layer;
+  TGIS_ShapePolygon p(nullptr, &layer, 1);
+  p.Lock(3);
+  p.AddPart();
+  p.AddPoint({0, 0});
+  p.AddPoint({5, 0});
+  p.AddPoint({5, 5});
+  p.Unlock();
+  EXPECT_FALSE(layer.Modified());
+  EXPECT_TRUE(IsNullBounds(layer.Extent()));
+  EXPECT_TRUE(SameBounds(p.Extent(), {0, 0, 5, 5}));
+}
+
+TEST(ShapeLayer, LevelZeroGrowsTheExtentPerPoint) {
+  TGIS_LayerVector layer;
+  TGIS_ShapePoint pt(nullptr, &layer, 1);
+  pt.AddPart();
+  pt.AddPoint({7, 8});
+  EXPECT_TRUE(SameBounds(layer.Extent(), {7, 8, 7, 8}));
+  TGIS_ShapeMultipoint mp(nullptr, &layer, 2);
+  mp.AddPart();
+  mp.AddPoint({-1, 0});
+  EXPECT_TRUE(SameBounds(layer.Extent(), {-1, 0, 7, 8}));
+}
+
+}  // namespace
+}  // namespace cadport
