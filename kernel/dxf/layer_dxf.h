@@ -250,10 +250,6 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   void CreateDeferredShape(TGIS_ShapeKind kind, bool addPart = true);
   void CreatePolylineShape();
   void CreateLwShape();
-  // A common group of the deferred readers (5, 8, 62, 6, 370, 210-230, 70)
-  // into deferred_: 1 when handled, 0 when the group is not a common one, -1
-  // when it names an invisible layer (the reader stops at once).
-  int HandleDeferredGroup();
   void BulgeArc(int32_t segments, const TGIS_Coord3D& centre, double angle, double radiusY,
                 double radiusX);
   // Common groups of the deferred readers (added after the handover).
