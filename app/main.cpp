@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "app/program.h"
+
+int main(int argc, char** argv) { return cadport::RunProgram(argc, argv); }
