@@ -367,9 +367,10 @@ void TGIS_LayerVector::RevertShape(std::int32_t uid) {
   if (FindUidIndex(uid, index)) {
     const auto pos = shapes_.begin() + index;
     (*pos)->Delete();
-    // Never leave the enumeration pointing at a freed shape.
+    // Never leave the enumeration pointing at a freed shape, and let a
+    // running list enumeration go on with the shape after it.
     if (currentShape_ == pos->get()) currentShape_ = nullptr;
-    if (scanPosition_ > index) --scanPosition_;
+    if (scanPosition_ >= index) --scanPosition_;
     shapes_.erase(pos);
   }
   if (TGIS_Shape* fileVersion = ShapeByUid(uid)) AddToIndex(*fileVersion);
