@@ -139,6 +139,10 @@ class TGIS_VariantList {
     if (count > Count()) items_.resize(static_cast<std::size_t>(count));
   }
   void Clear() { items_.clear(); }
+  // Room for count entries without reallocating.
+  void Reserve(std::int32_t count) {
+    if (count > 0) items_.reserve(static_cast<std::size_t>(count));
+  }
 
  private:
   std::vector<TGIS_Variant> items_;

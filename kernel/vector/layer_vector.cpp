@@ -303,6 +303,8 @@ TGIS_Shape* TGIS_LayerVector::AddShape(TGIS_Shape& shape, bool copyAttributes) {
   copy->SetUid(NextUid());
   TGIS_Shape* added = AppendShape(std::move(copy));
   AddToIndex(*added);
+  // A new shape is a change of the layer's data like any other.
+  added->MarkModified();
   if (!shape.IsEmpty()) {
     const TGIS_Bounds extent = shape.Extent();
     if (!BoundsEqual(extent, Extent())) SetExtent(BoundsUnion(Extent(), extent));

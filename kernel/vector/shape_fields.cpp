@@ -71,7 +71,11 @@ void TGIS_Shape::SetField(std::string_view name, const TGIS_Variant& value) {
   // Convert first: a value that does not fit leaves the stored one in place.
   TGIS_Variant stored =
       ConvertFieldValue(field.FieldKind, field.NewWidth, field.NewDecimal, value);
-  if (!attributes_) attributes_ = TGIS_AttributesPtr(new TGIS_VariantList());
+  if (!attributes_) {
+    attributes_ = TGIS_AttributesPtr(new TGIS_VariantList());
+    // Readers set field after field: one allocation for all of them.
+    attributes_->Reserve(layer->FieldsCount());
+  }
   attributes_->Grow(index + 1);
   attributes_->Put(index, std::move(stored));
   MarkModified();

@@ -118,7 +118,9 @@ TEST(LayerVectorStore, AddShapeCopiesWithANewUidAndGrowsTheExtent) {
   TGIS_Shape* line = AddLine(source, {{10, 10}, {20, 30}});
   VectorLayer target;
   AddPoint(target, {0, 0});
+  target.SetModified(false);
   TGIS_Shape* copy = target.AddShape(*line, false);
+  EXPECT_TRUE(target.Modified());
   EXPECT_NE(copy, line);
   EXPECT_EQ(copy->Uid(), 2);
   EXPECT_EQ(copy->Layer(), &target);
