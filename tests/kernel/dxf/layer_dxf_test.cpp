@@ -630,6 +630,82 @@ TEST_F(LayerDxfTest, BinaryDrawingFromEzdxf) {
   }
 }
 
+// ---- regression drawings ------------------------------------------------------------------
+
+std::string Corpus(const char* name) { return std::string(CADPORT_TEST_DATA) + "/dxf/corpus/" + name; }
+
+TEST(LayerDxfRegression, BinaryReleaseThirteen) {
+  TGIS_LayerDXF layer;
+  layer.SetPath(Corpus("bin_dxf_r13.dxf"));
+  layer.Open();
+  EXPECT_EQ(layer.Description(), "Autocad Export (R13 binary DXF)");
+  ASSERT_EQ(layer.Shapes().size(), 3u);
+  const auto first = Points(*layer.Shapes()[0]);
+  ASSERT_EQ(first.size(), 2u);
+  ExpectPoint(first[0], 335.717551, 383.161624, 1e-6);
+  ExpectPoint(first[1], 533.246842, 304.270352, 1e-6);
+  EXPECT_EQ(Field(*layer.Shapes()[2], "DXF_HANDLE"), "113");
+}
+
+TEST(LayerDxfRegression, BinaryRelease2018AndRelease12) {
+  TGIS_LayerDXF r2018;
+  r2018.SetPath(Corpus("gdal_BINARY_wipeout.dxf"));
+  r2018.Open();  // only wipeouts in blocks: nothing to convert, nothing refused
+  EXPECT_EQ(r2018.Description(), "Autocad Export (Unknown binary DXF)");
+  EXPECT_TRUE(r2018.Shapes().empty());
+
+  TGIS_LayerDXF r12;
+  r12.SetPath(std::string(CADPORT_TEST_DATA) + "/dxf/ezdxf_binary_r12.dxf");
+  r12.Open();
+  EXPECT_EQ(r12.Description(), "Autocad Export (R11 or R12 binary DXF)");
+  ASSERT_EQ(r12.Shapes().size(), 3u);
+  EXPECT_EQ(Field(*r12.Shapes()[0], "DXF_LAYER"), "R12LINES");
+  EXPECT_EQ(Field(*r12.Shapes()[0], "DXF_COLOR"), "2");
+  ExpectPoint(Points(*r12.Shapes()[0]).back(), 3, 4);
+  EXPECT_EQ(Field(*r12.Shapes()[1], "DXF_LABEL"), "R12 text");
+}
+
+TEST(LayerDxfRegression, TextsInObjectCoordinates) {
+  // Positions as ezdxf computes them.
+  TGIS_LayerDXF layer;
+  layer.SetPath(Corpus("gdal_mtext-ocs-reduced.dxf"));
+  layer.Open();
+  ASSERT_EQ(layer.Shapes().size(), 6u);
+  const std::vector<std::pair<double, double>> expected = {
+      {320000, 5815010}, {320000, 5815012.5}, {-2612222.701120017, -4508903.649440102},
+      {320000, 5815002.5}, {320000, 5815005}, {320000, 5815007.5}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    ExpectPoint(layer.Shapes()[i]->GetPoint(0, 0), expected[i].first, expected[i].second, 1e-6);
+  }
+}
+
+TEST(LayerDxfRegression, SolidVertexOrdering) {
+  TGIS_LayerDXF layer;
+  layer.SetPath(Corpus("gdal_solid-vertex-ordering.dxf"));
+  layer.Open();
+  ASSERT_EQ(layer.Shapes().size(), 2u);
+  for (const auto& shape : layer.Shapes()) {
+    EXPECT_EQ(shape->ShapeKind(), TGIS_ShapeKind::Polygon);
+    const auto pts = Points(*shape);
+    ASSERT_EQ(pts.size(), 5u);
+    EXPECT_EQ(pts.front().X, pts.back().X);
+    EXPECT_EQ(pts.front().Y, pts.back().Y);
+  }
+}
+
+TEST(LayerDxfRegression, DamagedDrawingIsRefused) {
+  // A code line "  2 " (trailing blank) in front of the ENTITIES section.
+  TGIS_LayerDXF layer;
+  layer.SetPath(Corpus("gdal_header_extended.dxf"));
+  try {
+    layer.Open();
+    FAIL() << "opened";
+  } catch (const EGIS_Exception& e) {
+    EXPECT_EQ(e.ErrorCode(), 9);
+    EXPECT_EQ(e.Value(), 1757);
+  }
+}
+
 // ---- corpus ---------------------------------------------------------------------------------
 
 TEST(LayerDxfCorpus, EveryDrawingOpensOrFailsCleanly) {
