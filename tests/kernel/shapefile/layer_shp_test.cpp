@@ -267,6 +267,43 @@ TEST(LayerSHP, FailureLeavesAnExistingSetAsItWas) {
   EXPECT_EQ(ReadBytes(dir.File("p.shp")), shp);
 }
 
+TEST(LayerSHP, FailedCommitPutsThePreviousFilesBack) {
+  ScratchDir dir;
+  TGIS_LayerVector src;
+  FillPoints(src, 3);
+  // An attribute name that cannot be replaced: a folder, with a folder in
+  // the way of its backup.
+  std::filesystem::create_directories(dir.File("p.dbf/x"));
+  std::filesystem::create_directories(dir.File("p.dbf~/x"));
+  const auto before = dir.Names();
+  {
+    SCOPED_TRACE("a new set: the files already placed go again");
+    TGIS_LayerSHP shp;
+    shp.SetPath(dir.File("p.shp"));
+    try {
+      shp.ConvertFrom(&src, src.Extent(), TGIS_ShapeKind::Unknown, "", false);
+      FAIL() << "no error";
+    } catch (const EGIS_Exception& e) {
+      EXPECT_EQ(e.ErrorCode(), 3);
+      EXPECT_EQ(e.Name(), dir.File("p.dbf"));
+    }
+    EXPECT_EQ(dir.Names(), before);
+  }
+  {
+    SCOPED_TRACE("over an existing main and index file: they come back");
+    testing::WriteBytes(dir.File("p.shp"), {std::byte{1}, std::byte{2}});
+    testing::WriteBytes(dir.File("p.shx"), {std::byte{3}});
+    const auto names = dir.Names();
+    TGIS_LayerSHP shp;
+    shp.SetPath(dir.File("p.shp"));
+    EXPECT_THROW(shp.ConvertFrom(&src, src.Extent(), TGIS_ShapeKind::Unknown, "", false),
+                 EGIS_Exception);
+    EXPECT_EQ(dir.Names(), names);
+    EXPECT_EQ(ReadBytes(dir.File("p.shp")), (std::vector<std::byte>{std::byte{1}, std::byte{2}}));
+    EXPECT_EQ(ReadBytes(dir.File("p.shx")), (std::vector<std::byte>{std::byte{3}}));
+  }
+}
+
 TEST(LayerSHP, UidsAndDirectAccess) {
   ScratchDir dir;
   TGIS_LayerVector src;
