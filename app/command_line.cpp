@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/crt.h"
+#include "kernel/base/utils.h"
 
 namespace cadport {
 namespace {
@@ -53,9 +54,10 @@ std::string_view PathExtension(std::string_view path) {
   return path.substr(dot);
 }
 
-std::string ShxNameOf(std::string_view shpName) { return WithoutExtension(shpName) + ".shx"; }
+// Named like the shapefile layer names them.
+std::string ShxNameOf(std::string_view shpName) { return RemoveExtension(shpName) + ".shx"; }
 
-std::string DbfNameOf(std::string_view shpName) { return WithoutExtension(shpName) + ".dbf"; }
+std::string DbfNameOf(std::string_view shpName) { return RemoveExtension(shpName) + ".dbf"; }
 
 void ShowBanner(Crt& crt) {
   std::lock_guard lock(crt.Lock());

@@ -28,6 +28,9 @@ void InstallInterruptHandlers() {
   action.sa_flags = 0;  // no restart: a blocking key read returns and looks at the flag
   for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  // Beyond a file-size limit a write must fail with an error the import
+  // cleans up after, not kill the program with its temporary files left.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int PendingInterrupt() noexcept { return gPending; }

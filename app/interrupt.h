@@ -22,7 +22,8 @@ class TInterrupted : public std::exception {
 };
 
 // Installs the handlers for SIGINT, SIGTERM and SIGHUP, and ignores
-// SIGPIPE (a closed output pipe must not kill a conversion half-way).
+// SIGPIPE and SIGXFSZ (a closed output pipe or a file-size limit must not
+// kill a conversion half-way: the write fails and the run cleans up).
 void InstallInterruptHandlers();
 // The first interrupt that arrived, 0 when none.
 int PendingInterrupt() noexcept;

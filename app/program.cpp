@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/conversion_run.h"
 #include "app/crt.h"
 #include "app/interrupt.h"
 #include "kernel/base/exception.h"
@@ -73,6 +74,8 @@ int RunProgram(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (!ParseArguments(args, state, *crt)) {
       status = state.ExitStatus;
+    } else {
+      status = RunConversion(state, *crt) ? kExitSuccess : kExitFailure;
     }
   } catch (const TInterrupted& e) {
     status = InterruptExitStatus(e.Signal());

@@ -41,8 +41,23 @@ void TProgressThread::WaitFor() {
 
 int TProgressThread::CurrentRow() const { return row_ - (crt_.ScrollCount() - scrollAtStart_); }
 
+void TProgressThread::WaitForStart() {
+  if (!thread_.joinable()) return;
+  std::unique_lock lock(wakeMutex_);
+  wake_.wait(lock, [this] { return started_; });
+}
+
 void TProgressThread::Execute() {
-  if (terminated_.load()) return;
+  bool run;
+  {
+    // Decided under the same lock as a stop request, so that WaitForStart
+    // returns only once the body is committed to run (or not).
+    std::lock_guard lock(wakeMutex_);
+    run = !terminated_.load();
+    started_ = true;
+  }
+  wake_.notify_all();
+  if (!run) return;
   try {
     Run();
   } catch (...) {

@@ -46,6 +46,9 @@ class TProgressThread {
   void Terminate(bool succeeded = true);
   // Waits until the thread has ended (drawn its final state).
   void WaitFor();
+  // Waits until the thread body has begun (or the thread has ended), so
+  // that a stop request made afterwards is sure to draw the final text.
+  void WaitForStart();
   bool Terminated() const { return terminated_.load(); }
   // The error that ended the thread body, if any; it is never reported.
   std::exception_ptr Error() const { return error_; }
@@ -69,6 +72,7 @@ class TProgressThread {
   int scrollAtStart_ = 0;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> succeeded_{true};
+  bool started_ = false;  // guarded by wakeMutex_
   std::mutex wakeMutex_;
   std::condition_variable wake_;
   std::exception_ptr error_;

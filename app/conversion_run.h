@@ -1,0 +1,37 @@
+#pragma once
+
+// One conversion: the DXF drawing of the run state into its shapefile set.
+//
+// Prints the target line, runs the progress bar on its own thread, reads
+// the drawing through a viewer without a window and writes the set with
+// the shapefile layer's import, which writes under temporary names and
+// moves replaced files aside in its commit.  The old set is therefore
+// never deleted before the new one exists: after a successful commit the
+// backups are removed, after a failure the old set stands as it was.
+//
+// A drawing without any shape writes nothing: "Nothing to convert".  Shapes
+// of kinds other than the first one written are counted and reported after
+// "Done", since a shapefile holds one kind.
+
+#include <cstdint>
+#include <string>
+
+#include "app/command_line.h"
+
+namespace cadport {
+
+class Crt;
+
+// True when the set was written; false when the drawing held nothing to
+// convert (the error line has been shown, no file touched).  Any error is
+// shown as "Error while converting" and raised again after the clean-up;
+// an interrupt arrives as TInterrupted the same way.
+bool RunConversion(const TRunState& state, Crt& crt);
+
+// The line after "Done" about shapes left out, e.g. "Skipped 12 points,
+// 3 polygons (a shapefile holds one kind)"; empty when none was skipped.
+// Counts by kind: points, multipoints, polylines, polygons.
+std::string SkippedLine(std::int64_t points, std::int64_t multipoints, std::int64_t polylines,
+                        std::int64_t polygons);
+
+}  // namespace cadport
