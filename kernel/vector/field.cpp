@@ -332,11 +332,6 @@ std::int32_t VirtualFieldIndex(std::string_view name) {
   return -1;
 }
 
-bool FieldNamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
+bool FieldNamesEqual(std::string_view a, std::string_view b) { return SameTextNoCase(a, b); }
 
 }  // namespace cadport

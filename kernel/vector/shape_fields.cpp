@@ -20,46 +20,70 @@ TGIS_AttributesPtr TGIS_Shape::CloneAttributes(const TGIS_VariantList& source) {
 
 void TGIS_Shape::DestroyAttributes(TGIS_VariantList* list) noexcept { delete list; }
 
-TGIS_Variant TGIS_Shape::GetFieldRaw(std::string_view name) const {
+namespace {
+
+// Value of a virtual field; false when name is none.
+bool VirtualValue(const TGIS_Shape& shape, std::string_view name, TGIS_Variant& value) {
   switch (VirtualFieldIndex(name)) {
     case kFieldIndexUid:
-      return TGIS_Variant(Uid());
+      value = TGIS_Variant(shape.Uid());
+      return true;
     case kFieldIndexSelected:
-      return TGIS_Variant(Selected());
+      value = TGIS_Variant(shape.Selected());
+      return true;
     case kFieldIndexArea:
-      return TGIS_Variant(Area());
+      value = TGIS_Variant(shape.Area());
+      return true;
     case kFieldIndexLength:
-      return TGIS_Variant(Length());
+      value = TGIS_Variant(shape.Length());
+      return true;
     default:
-      break;
+      return false;
   }
-  TGIS_LayerVector* layer = Layer();
-  if (layer == nullptr) return {};
-  const std::int32_t index = layer->FindField(name);
-  // Not a field of the layer: joined tables are not supported, so nothing.
-  if (index < 0) return {};
+}
 
-  if (attributes_) {
-    const TGIS_Variant* stored = attributes_->At(index);
+// The value stored for field index, or else (persistent fields) the one in
+// the layer's file; Unassigned when there is neither.
+TGIS_Variant StoredOrFileValue(const TGIS_Shape& shape, TGIS_LayerVector& layer,
+                               std::int32_t index) {
+  if (const TGIS_VariantList* values = shape.Attributes()) {
+    const TGIS_Variant* stored = values->At(index);
     if (stored != nullptr && !stored->IsUnassigned()) return *stored;
   }
-  const TGIS_FieldInfo* field = layer->FieldInfo(index);
+  const TGIS_FieldInfo* field = layer.FieldInfo(index);
   if (field == nullptr || !field->Persistent) return {};
   // Values never set come from the layer's file, under the declared name.
   // Reads never raise: a failing file read is no value.
   try {
-    return layer->ReadFileField(Uid(), field->Name);
+    return layer.ReadFileField(shape.Uid(), field->Name);
   } catch (const std::exception&) {
     return {};
   }
 }
 
+}  // namespace
+
+TGIS_Variant TGIS_Shape::GetFieldRaw(std::string_view name) const {
+  TGIS_Variant value;
+  if (VirtualValue(*this, name, value)) return value;
+  TGIS_LayerVector* layer = Layer();
+  if (layer == nullptr) return {};
+  const std::int32_t index = layer->FindField(name);
+  // Not a field of the layer: joined tables are not supported, so nothing.
+  if (index < 0) return {};
+  return StoredOrFileValue(*this, *layer, index);
+}
+
 TGIS_Variant TGIS_Shape::GetField(std::string_view name) const {
-  TGIS_Variant value = GetFieldRaw(name);
-  if (!value.IsEmpty() || Layer() == nullptr) return value;
-  const TGIS_FieldInfo* field = Layer()->FieldInfo(Layer()->FindField(name));
-  if (field == nullptr) return value;
-  return FieldKindDefault(field->FieldKind);
+  TGIS_Variant value;
+  if (VirtualValue(*this, name, value)) return value;
+  TGIS_LayerVector* layer = Layer();
+  if (layer == nullptr) return {};
+  const std::int32_t index = layer->FindField(name);
+  if (index < 0) return {};
+  value = StoredOrFileValue(*this, *layer, index);
+  if (!value.IsEmpty()) return value;
+  return FieldKindDefault(layer->FieldInfo(index)->FieldKind);
 }
 
 void TGIS_Shape::SetField(std::string_view name, const TGIS_Variant& value) {

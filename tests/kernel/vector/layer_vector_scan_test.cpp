@@ -281,6 +281,24 @@ TEST_F(LayerVectorIndex, FindFirstUsesTheIndexForSmallExtentsOnly) {
   EXPECT_FALSE(layer.ScanUsesIndex());
 }
 
+TEST_F(LayerVectorIndex, AbortingTheBuildDropsTheIndex) {
+  layer.SetViewer(&viewer);
+  for (int i = 0; i < 150; ++i) AddPoint(layer, {1.0 * i, 0});
+  for (bool raises : {false, true}) {
+    SCOPED_TRACE(raises);
+    viewer.SetAbortRaises(raises);
+    viewer.OnBusy = [](TGIS_BaseObject*, std::int32_t pos, std::int32_t, bool& abort) {
+      abort = pos > 0;
+    };
+    layer.SetUseRTree(true);
+    EXPECT_FALSE(layer.UseRTree());
+    EXPECT_EQ(layer.RTree(), nullptr);
+    EXPECT_EQ(viewer.BusyLevel(), 0);
+    state.entries.clear();
+  }
+  viewer.OnBusy = nullptr;
+}
+
 TEST_F(LayerVectorIndex, AReadOnlyIndexIsDropped) {
   layer.SetViewer(&viewer);
   AddPoint(layer, {1, 1});
@@ -400,6 +418,17 @@ TEST_F(LayerVectorConvert, FiltersByKindAndClipsToTheExtent) {
   ASSERT_EQ(layer.Shapes().size(), 1u);
   EXPECT_EQ(layer.Shapes()[0]->GetField("NAME"), TGIS_Variant("line"));
   EXPECT_TRUE(BoundsEqual(layer.Shapes()[0]->Extent(), MakeBounds(0, 0, 5, 5)));
+}
+
+TEST_F(LayerVectorConvert, AbortKeepsTheShapesCopiedSoFar) {
+  for (int i = 0; i < 250; ++i) AddPoint(source, {1.0 * i, 0});
+  viewer.SetAbortRaises(false);
+  viewer.OnBusy = [](TGIS_BaseObject*, std::int32_t pos, std::int32_t, bool& abort) {
+    abort = pos == 102;
+  };
+  layer.ConvertFrom(&source, source.Extent(), TGIS_ShapeKind::Unknown, {}, false);
+  EXPECT_EQ(layer.Shapes().size(), 102u);
+  EXPECT_EQ(viewer.BusyLevel(), 0);
 }
 
 TEST_F(LayerVectorConvert, AnErrorStillReleasesTheViewer) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "kernel/base/types.h"
+#include "kernel/config/config.h"
 #include "kernel/layer/viewer.h"
 #include "kernel/vector/layer_vector.h"
 #include "kernel/vector/shape.h"
@@ -263,6 +264,26 @@ TEST(LayerVectorStore, SelectionIsClearedPerShapeOrAll) {
   EXPECT_EQ(layer.DeselectShape(99), nullptr);
   layer.DeselectAll();
   for (const auto& shape : layer.Shapes()) EXPECT_FALSE(shape->Selected());
+}
+
+TEST(LayerVectorStore, ConfigurationCarriesScopeAndJoinKeys) {
+  VectorLayer layer;
+  layer.SetScope("TYPE = 'road'");
+  layer.SetJoinPrimary("ID");
+  layer.SetJoinForeign("ROAD_ID");
+  TGIS_Ini config("/nonexistent-dir/layer.ini");
+  layer.WriteConfig(config);
+
+  VectorLayer other;
+  other.SetScope("kept when absent");
+  other.ReadConfig(config);
+  EXPECT_EQ(other.Scope(), "TYPE = 'road'");
+  EXPECT_EQ(other.JoinPrimary(), "ID");
+  EXPECT_EQ(other.JoinForeign(), "ROAD_ID");
+
+  TGIS_Ini empty("/nonexistent-dir/empty.ini");
+  other.ReadConfig(empty);
+  EXPECT_EQ(other.Scope(), "TYPE = 'road'");
 }
 
 TEST(LayerVectorStore, BuildSetsThePath) {
