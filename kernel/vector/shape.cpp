@@ -295,6 +295,24 @@ void TGIS_Shape::CopyBlocksToOwned() {
   SetFlag(kBorrowed, false);
 }
 
+void TGIS_Shape::ShrinkToFit() noexcept {
+  if (Borrowed()) return;
+  const std::uint32_t headerSize = UsedHeaderBytes(kind_, header_);
+  const std::uint32_t pointsSize = UsedPointBytes(kind_, header_, points_);
+  if (header_ != nullptr && headerSize > 0 && headerSize < headerCapacity_) {
+    if (void* p = std::realloc(const_cast<std::byte*>(header_), headerSize)) {
+      header_ = static_cast<std::byte*>(p);
+      headerCapacity_ = headerSize;
+    }
+  }
+  if (points_ != nullptr && pointsSize > 0 && pointsSize < pointsCapacity_) {
+    if (void* p = std::realloc(const_cast<std::byte*>(points_), pointsSize)) {
+      points_ = static_cast<std::byte*>(p);
+      pointsCapacity_ = pointsSize;
+    }
+  }
+}
+
 void TGIS_Shape::OwnGeometry() {
   if (!Borrowed()) return;
   // Borrowed blocks are copied even when empty, so that new blocks are never
@@ -491,6 +509,9 @@ void TGIS_Shape::Unlock() {
     if (previous < 3) GrowLayerExtent(fresh);
     UpdateLayerIndex();
   }
+  // The end of a shape's first build: its blocks are trimmed to size (later
+  // edits grow them again geometrically).
+  if (PlaceholderBounds()) ShrinkToFit();
   SetPlaceholderBounds(false);
 }
 
@@ -522,9 +543,9 @@ void TGIS_Shape::BeginModify() {
 
 void TGIS_Shape::AllocateEmpty() {
   const bool poly = kind_ == TGIS_ShapeKind::Arc || kind_ == TGIS_ShapeKind::Polygon;
-  if (header_ == nullptr) {
+  if (header_ == nullptr || headerCapacity_ < kHeaderStep) {
+    header_ = Reallocate(header_, kHeaderStep);
     headerCapacity_ = kHeaderStep;
-    header_ = Reallocate(nullptr, headerCapacity_);
   }
   std::byte* h = MutableHeader();
   std::memset(h, 0, poly ? kPolyHeaderSize + 4 : kMultiPointHeaderSize);

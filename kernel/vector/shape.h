@@ -274,6 +274,7 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   }
   void FreeOwned() noexcept;
   void CopyBlocksToOwned();
+  void ShrinkToFit() noexcept;  // owned blocks trimmed to their content
   std::byte* MutableHeader();
   std::byte* MutablePoints();
   // Field code (shape_fields.cpp): value-by-value copy and release of an
