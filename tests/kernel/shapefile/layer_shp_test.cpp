@@ -267,6 +267,46 @@ TEST(LayerSHP, FailureLeavesAnExistingSetAsItWas) {
   EXPECT_EQ(ReadBytes(dir.File("p.shp")), shp);
 }
 
+TEST(LayerSHP, ExtentSelectsAndClipCuts) {
+  ScratchDir dir;
+  TGIS_Viewer viewer(TGIS_ViewerBitmap{128, 128});
+  TGIS_LayerVector src;
+  testing::PrepareLayer(src);
+  src.AddField("NAME", TGIS_FieldKind::String, 10, 0);
+  AddShape(src, TGIS_ShapeKind::Arc, {{{0, 0}, {10, 0}}})->SetField("NAME", TGIS_Variant("long"));
+  AddShape(src, TGIS_ShapeKind::Arc, {{{20, 20}, {30, 30}}})->SetField("NAME", TGIS_Variant("far"));
+  src.SetViewer(&viewer);
+
+  TGIS_LayerSHP none;
+  none.SetPath(dir.File("none.shp"));
+  none.ConvertFrom(&src, MakeBounds(100, 100, 200, 200), TGIS_ShapeKind::Unknown, "", false);
+  EXPECT_EQ(none.WrittenCount(), 0);
+  EXPECT_FALSE(Exists(dir.File("none.shp")));
+
+  // Selected by overlap, not cut: the box reaches beyond the extent.
+  TGIS_LayerSHP half;
+  half.SetPath(dir.File("half.shp"));
+  half.ConvertFrom(&src, MakeBounds(5, -1, 15, 1), TGIS_ShapeKind::Unknown, "", false);
+  EXPECT_EQ(half.WrittenCount(), 1);
+
+  TGIS_LayerSHP clipped;
+  clipped.SetPath(dir.File("clip.shp"));
+  clipped.ConvertFrom(&src, MakeBounds(5, -1, 15, 1), TGIS_ShapeKind::Unknown, "", true);
+  src.SetViewer(nullptr);
+
+  auto h = OpenSet(dir.File("half.shp"));
+  EXPECT_EQ(h->SHP()->Header.Bounds.XMin, 0);
+  EXPECT_EQ(h->SHP()->Header.Bounds.XMax, 10);
+  auto c = OpenSet(dir.File("clip.shp"));
+  const auto shapes = ReadAll(*c);
+  ASSERT_EQ(shapes.size(), 1u);
+  EXPECT_EQ(shapes[0].name, "long");  // the unclipped source's attributes
+  ASSERT_EQ(shapes[0].points.size(), 2u);
+  EXPECT_EQ(shapes[0].points[0].X, 5);
+  EXPECT_EQ(shapes[0].points[1].X, 10);
+  EXPECT_EQ(c->SHP()->Header.Bounds.XMin, 5);
+}
+
 TEST(LayerSHP, FailedCommitPutsThePreviousFilesBack) {
   ScratchDir dir;
   TGIS_LayerVector src;
