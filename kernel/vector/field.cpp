@@ -263,6 +263,11 @@ TGIS_Variant FieldKindDefault(TGIS_FieldKind kind) {
   return {};
 }
 
+void DefaultFieldValue(TGIS_FieldKind kind, TGIS_Variant& value) {
+  TGIS_Variant d = FieldKindDefault(kind);
+  if (!d.IsUnassigned()) value = std::move(d);
+}
+
 TGIS_Variant ConvertFieldValue(TGIS_FieldKind kind, std::int32_t& newWidth,
                                std::int32_t newDecimal, const TGIS_Variant& value) {
   if (value.IsEmpty() || (value.IsString() && value.AsString().empty()))

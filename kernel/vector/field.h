@@ -152,6 +152,8 @@ class TGIS_VariantList {
 // False for Boolean, 1900-01-01 for Date. The kind byte's highest bit is
 // ignored; an unknown kind gives Unassigned.
 TGIS_Variant FieldKindDefault(TGIS_FieldKind kind);
+// The same as an out parameter: for an unknown kind value is left as it was.
+void DefaultFieldValue(TGIS_FieldKind kind, TGIS_Variant& value);
 
 // Converts value for storage in a field of the given kind, following the
 // field rules: Unassigned and "" become Null; String keeps the value and widens

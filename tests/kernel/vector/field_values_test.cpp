@@ -129,6 +129,11 @@ TEST(FieldValues, KindDefaults) {
   // The highest bit of the kind byte is ignored; unknown kinds give nothing.
   EXPECT_EQ(FieldKindDefault(static_cast<TGIS_FieldKind>(0x83)), TGIS_Variant(false));
   EXPECT_TRUE(FieldKindDefault(static_cast<TGIS_FieldKind>(9)).IsUnassigned());
+  TGIS_Variant v("kept");
+  DefaultFieldValue(static_cast<TGIS_FieldKind>(9), v);
+  EXPECT_EQ(v, TGIS_Variant("kept"));
+  DefaultFieldValue(TGIS_FieldKind::Date, v);
+  EXPECT_EQ(v, TGIS_Variant(EncodeDate(1900, 1, 1)));
 }
 
 TEST(FieldValues, SerialDates) {
