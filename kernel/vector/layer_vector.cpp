@@ -292,7 +292,7 @@ TGIS_Shape* TGIS_LayerVector::CreateShape(TGIS_ShapeKind kind) {
   return created;
 }
 
-TGIS_Shape* TGIS_LayerVector::AddShape(TGIS_Shape& shape, bool copyAttributes) {
+TGIS_Shape* TGIS_LayerVector::AddShape(const TGIS_Shape& shape, bool copyAttributes) {
   std::unique_ptr<TGIS_Shape> copy = shape.CreateCopy();
   // The copy's values are indexed by the source layer's fields; they are
   // meaningless here (a value would land in whichever field has that index).
@@ -574,11 +574,11 @@ void TGIS_LayerVector::ConvertFrom(TGIS_LayerVector* source, const TGIS_Bounds& 
       if (c != nullptr && !c->Deleted() &&
           (kind == TGIS_ShapeKind::Unknown || c->ShapeKind() == kind)) {
         if (c->Layer() == source) {
-          AddShape(const_cast<TGIS_Shape&>(*c), true);
+          AddShape(*c, true);
         } else {
           // A clipped shape that lost its layer still carries the values of
           // the shape it was cut from.
-          TGIS_Shape* added = AddShape(const_cast<TGIS_Shape&>(*c), false);
+          TGIS_Shape* added = AddShape(*c, false);
           if (added->Attributes() != nullptr) added->Attributes()->Clear();
           added->CopyFields(*shape);
         }

@@ -205,7 +205,7 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
   TGIS_Shape* CreateShape(TGIS_ShapeKind kind);
   // Appends a copy of shape with uid NextUid (and its attributes when
   // copyAttributes and the shape has a layer). Returns the copy.
-  TGIS_Shape* AddShape(TGIS_Shape& shape, bool copyAttributes);
+  TGIS_Shape* AddShape(const TGIS_Shape& shape, bool copyAttributes);
   TGIS_Shape* FindNext();
   // The listed (edited) version of a shape read from a file, or the shape.
   TGIS_Shape* EditedVersion(TGIS_Shape* shape);
