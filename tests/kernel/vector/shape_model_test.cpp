@@ -514,5 +514,51 @@ TEST(ShapeLayer, LevelZeroGrowsTheExtentPerPoint) {
   EXPECT_TRUE(SameBounds(layer.Extent(), {-1, 0, 7, 8}));
 }
 
+TEST(ShapeLayer, CopiesAndClipsKeepFlagsAndAttributes) {
+  TGIS_LayerVector layer;
+  layer.AddField("NAME", TGIS_FieldKind::String, 10, 0);
+  TGIS_ShapeArc arc(nullptr, &layer, 5);
+  arc.AddPart();
+  arc.AddPoint({0, 0});
+  arc.AddPoint({20, 0});
+  arc.SetField("NAME", TGIS_Variant("road"));
+  arc.SetHidden(true);
+  arc.SetSelected(true);
+  std::unique_ptr<TGIS_Shape> copy = arc.CreateCopy();
+  EXPECT_EQ(copy->Layer(), &layer);
+  EXPECT_EQ(copy->Uid(), 5);
+  EXPECT_TRUE(copy->Hidden());
+  EXPECT_TRUE(copy->Selected());
+  EXPECT_EQ(copy->GetField("NAME"), TGIS_Variant("road"));
+  arc.SetField("NAME", TGIS_Variant("lane"));  // the copy's values are its own
+  EXPECT_EQ(copy->GetField("NAME"), TGIS_Variant("road"));
+  // A clipped piece is a new shape, but the same feature: its values stay.
+  std::unique_ptr<TGIS_Shape> piece = arc.ClipToExtent({5, -1, 10, 1});
+  ASSERT_NE(piece, nullptr);
+  EXPECT_EQ(piece->Uid(), 5);
+  EXPECT_EQ(piece->GetField("NAME"), TGIS_Variant("lane"));
+  EXPECT_DOUBLE_EQ(piece->Length(), 5);
+}
+
+TEST(ShapeLayer, ClippingDoesNotModifyTheSourceLayer) {
+  TGIS_LayerVector layer;
+  TGIS_ShapePolygon p(nullptr, &layer, 1);
+  p.Lock(3);
+  p.AddPart();
+  for (const TGIS_Coord c : {TGIS_Coord{0, 0}, TGIS_Coord{10, 0}, TGIS_Coord{10, 10}}) p.AddPoint(c);
+  p.Unlock();
+  ASSERT_FALSE(layer.Modified());
+  EXPECT_NE(p.ClipToExtent({0, 0, 5, 5}), nullptr);
+  EXPECT_FALSE(layer.Modified());
+}
+
+TEST(ShapeLayer, DeleteMarksTheShapeAndTheLayer) {
+  TGIS_LayerVector layer;
+  TGIS_ShapePoint pt(nullptr, &layer, 1);
+  pt.Delete();
+  EXPECT_TRUE(pt.Deleted());
+  EXPECT_TRUE(layer.Modified());
+}
+
 }  // namespace
 }  // namespace cadport
