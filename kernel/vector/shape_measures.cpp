@@ -566,8 +566,10 @@ std::unique_ptr<TGIS_Shape> TGIS_Shape::ClipLines(const TGIS_Bounds& extent) con
         open = false;
         continue;
       }
-      const TGIS_Coord c0{a.X + t0 * (b.X - a.X), a.Y + t0 * (b.Y - a.Y)};
-      const TGIS_Coord c1{a.X + t1 * (b.X - a.X), a.Y + t1 * (b.Y - a.Y)};
+      // Unclipped ends are taken as they are, so that consecutive pieces
+      // join exactly.
+      const TGIS_Coord c0 = t0 == 0 ? a : TGIS_Coord{a.X + t0 * (b.X - a.X), a.Y + t0 * (b.Y - a.Y)};
+      const TGIS_Coord c1 = t1 == 1 ? b : TGIS_Coord{a.X + t1 * (b.X - a.X), a.Y + t1 * (b.Y - a.Y)};
       if (OnBorder({(c0.X + c1.X) / 2, (c0.Y + c1.Y) / 2}, extent)) {
         open = false;
         continue;

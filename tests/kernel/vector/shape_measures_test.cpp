@@ -292,6 +292,11 @@ TEST(ShapeClip, PolylineLeavingAndReentering) {
   // Along the border only, or outside: nothing.
   EXPECT_EQ(Line({{{0, 0}, {10, 0}, {10, -5}}})->ClipToExtent(window), nullptr);
   EXPECT_EQ(Line({{{20, 0}, {30, 0}}})->ClipToExtent(window), nullptr);
+  // Vertices that are not exact binary fractions still join into one part.
+  auto uneven = Line({{{0.1, 0.1}, {0.3, 0.7}, {0.9, 0.2}, {5, 0.2}}})->ClipToExtent({0, 0, 1, 1});
+  ASSERT_NE(uneven, nullptr);
+  EXPECT_EQ(uneven->GetNumParts(), 1);
+  EXPECT_EQ(uneven->GetNumPoints(), 4);
   // A vertical line crossing the window (dx = 0).
   auto vertical = Line({{{5, -5}, {5, 20}}})->ClipToExtent(window);
   ASSERT_NE(vertical, nullptr);
