@@ -24,6 +24,7 @@ namespace cadport {
 namespace {
 
 constexpr int32_t kPolylineClosed = 1;
+constexpr int32_t kPolyline3D = 8;
 constexpr int32_t kPolylinePolygonMesh = 16;
 constexpr int32_t kPolylinePolyface = 64;
 constexpr int32_t kLwPolylinePlinegen = 128;
@@ -270,9 +271,14 @@ void TGIS_LayerDXF::ReadPolyline() {
         for (std::size_t i : indexes) entityShape_->AddPoint3D(TransformPoint(vertex(i)));
       }
     } else {
+      // A 2D polyline lies in the plane of its elevation (the POLYLINE's own
+      // Z); its vertices' Z is not part of the format.  That matters once
+      // the extrusion tilts the plane.
+      const bool is2D = (flags & kPolyline3D) == 0;
       std::vector<TGIS_DxfBulgeVertex> bulged;
       bulged.reserve(count);
-      for (const TGIS_Coord3D& v : vertexList_) bulged.push_back({TGIS_Coord3D{v.X, v.Y, v.Z, 0}, v.M});
+      for (const TGIS_Coord3D& v : vertexList_)
+        bulged.push_back({TGIS_Coord3D{v.X, v.Y, is2D ? deferred_.Elevation : v.Z, 0}, v.M});
       pointList_.clear();
       DxfFlattenBulgePolyline(bulged, (flags & kPolylineClosed) != 0, pointList_);
       entityShape_->AddPart();

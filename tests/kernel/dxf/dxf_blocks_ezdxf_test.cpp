@@ -124,7 +124,10 @@ double Hausdorff(const Lines& a, const Lines& b) {
 size_t Compare(const std::string& drawing, const fs::path& refDir) {
   SCOPED_TRACE(drawing);
   std::vector<Reference> refs;
-  if (!ReadReference(refDir / (fs::path(drawing).filename().string() + ".txt"), refs)) return 0;
+  if (!ReadReference(refDir / (fs::path(drawing).filename().string() + ".txt"), refs)) {
+    ADD_FAILURE() << "ezdxf could not read the drawing";
+    return 0;
+  }
   TGIS_LayerDXF layer;
   layer.SetPath(drawing);
   std::vector<ShapeView> shapes;

@@ -52,6 +52,13 @@ TEST(DxfPolyline, TwoAndThreeDimensionalOpenAndClosed) {
     ASSERT_EQ(s->Parts.size(), 1u);
     ExpectPoints(s->Parts[0], c.points);
   }
+  // A 2D polyline in a tilted plane: object (x, y, elevation 5) -> world
+  // (-x, 5); the bulge is flattened in object coordinates first.
+  const ShapeView* tilted = ByHandle(shapes, "1B0");
+  ASSERT_NE(tilted, nullptr);
+  for (const TGIS_Coord& p : tilted->Points()) EXPECT_NEAR(p.Y, 5, 1e-9);
+  ExpectNear(tilted->Points().front(), -1, 5);
+  ExpectNear(tilted->Points().back(), -3, 5);
   // A closed polyline's closing segment takes the last vertex's bulge: two
   // half circles make the whole circle.
   const ShapeView* circle = ByHandle(shapes, "E0");

@@ -77,9 +77,9 @@ def insert(h, name, at, scale=(1.0, 1.0, 1.0), rot=None, layer="0", extrusion=No
     return e
 
 
-def polyline(h, flags, vertices, layer="0", extra=(), vflags=0, extrusion=None):
+def polyline(h, flags, vertices, layer="0", extra=(), vflags=0, extrusion=None, elevation=0.0):
     """vertices: (x, y, z, bulge) tuples or ("face", a, b, c, d)."""
-    e = [(0, "POLYLINE"), (5, h), (8, layer), (66, 1), (10, 0.0), (20, 0.0), (30, 0.0),
+    e = [(0, "POLYLINE"), (5, h), (8, layer), (66, 1), (10, 0.0), (20, 0.0), (30, elevation),
          (70, flags)]
     e += list(extra)
     if extrusion:
@@ -157,6 +157,10 @@ def polylines():
         polyline("E0", 1, [(-1.0, 0.0, 0.0, 1.0), (1.0, 0.0, 0.0, 1.0)]),
         # 2D polyline with extrusion (0, 0, -1): mirrored in X.
         polyline("F0", 0, [(1.0, 0.0, 0.0, 0), (2.0, 0.0, 0.0, 0)], extrusion=(0.0, 0.0, -1.0)),
+        # 2D polyline at elevation 5 in the plane of extrusion (0, 1, 0): object
+        # (x, y, 5) is world (-x, 5, y); the vertices' own Z (0) is not used.
+        polyline("1B0", 0, [(1.0, 2.0, 0.0, 0), (3.0, 2.0, 0.0, 0.5), (3.0, 4.0, 0.0, 0)],
+                 extrusion=(0.0, 1.0, 0.0), elevation=5.0),
     ]))
     mesh = [(float(c), float(r), float(r * c), 0) for r in range(3) for c in range(4)]
     write(p("polygon_mesh_3x4.dxf"), drawing([
