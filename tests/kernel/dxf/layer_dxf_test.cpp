@@ -175,6 +175,17 @@ TEST_F(LayerDxfTest, MissingFileFailsBeforeAnyBusyCall) {
   EXPECT_EQ(viewer.BusyLevel(), 0);
 }
 
+TEST_F(LayerDxfTest, EmptyFileCannotBeMapped) {
+  TGIS_LayerDXF layer;
+  layer.SetPath(Write(""));
+  try {
+    layer.Open();
+    FAIL() << "opened an empty file";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Code(), TGIS_MappedStream::kStageMapping);
+  }
+}
+
 TEST_F(LayerDxfTest, ProgressOncePerFiveThousandLines) {
   Groups groups;
   for (int i = 0; i < 2499; ++i) groups.push_back({999, "comment"});
