@@ -29,8 +29,7 @@
 // in attributes_, one per field index, allocated on the first SetField; the
 // shape code frees them and copies them (CloneAttributes) when a shape is
 // built from a source shape (CreateCopy).
-#ifndef CADPORT_KERNEL_VECTOR_SHAPE_H
-#define CADPORT_KERNEL_VECTOR_SHAPE_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -123,7 +122,8 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   // Bounds from the header (Point: the point twice); NullBounds without
   // geometry or when XMin is NaN.
   virtual TGIS_Bounds Extent() const;
-  // Bounds of the points as GetPoint returns them.
+  // Bounds of the points as GetPoint returns them; equal to Extent() as long
+  // as the viewer has no coordinate system (this kernel has none).
   virtual TGIS_Bounds ProjectedExtent() const;
   // Rendering: without drawing parameters these are Extent() and 0.
   virtual TGIS_Bounds PaintExtent() const;
@@ -451,4 +451,3 @@ bool PointInPolygon(const TGIS_Coord& point, const TGIS_Shape& polygon, int part
 
 }  // namespace cadport
 
-#endif  // CADPORT_KERNEL_VECTOR_SHAPE_H
