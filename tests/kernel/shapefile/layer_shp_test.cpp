@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 #include "kernel/base/exception.h"
@@ -526,6 +527,40 @@ TEST(LayerSHP, ReadsSetsOfOtherWriters) {
     EXPECT_EQ(l[0].kind, TGIS_ShapeKind::Arc);
     EXPECT_EQ(l[0].points.size(), 3u);
     EXPECT_EQ(l[0].points[1].Y, 5);
+  }
+}
+
+// Damaged sets raise or read; they never crash or read out of bounds (the
+// sanitizer build runs this too).
+TEST(LayerSHP, DamagedSetsRaiseOrRead) {
+  ScratchDir dir;
+  std::mt19937 rng(7);
+  for (const char* name : {"pyshp_lines", "gdal_polygons", "pyshp_multipoint"}) {
+    SCOPED_TRACE(name);
+    const auto shp = ReadBytes(Fixture(std::string(name) + ".shp"));
+    const auto shx = ReadBytes(Fixture(std::string(name) + ".shx"));
+    const auto dbf = ReadBytes(Fixture(std::string(name) + ".dbf"));
+    for (int round = 0; round < 60; ++round) {
+      auto s = shp, x = shx, d = dbf;
+      for (int k = 0; k < 4; ++k) {
+        auto& target = k % 3 == 0 ? s : k % 3 == 1 ? x : d;
+        target[rng() % target.size()] = std::byte(rng());
+      }
+      if (round % 10 == 0) s.resize(rng() % s.size());
+      testing::WriteBytes(dir.File("d.shp"), s);
+      testing::WriteBytes(dir.File("d.shx"), x);
+      testing::WriteBytes(dir.File("d.dbf"), d);
+      try {
+        auto layer = OpenSet(dir.File("d.shp"));
+        for (layer->StartScan(UnboundedBounds()); !layer->ScanDone(); layer->ScanNext()) {
+          TGIS_Shape* sh = layer->ScanCurrent();
+          for (int32_t f = 0; f < layer->FieldsCount(); ++f)
+            sh->GetFieldRaw(layer->FieldInfo(f)->NewName);
+        }
+        for (int32_t uid = 0; uid < 6; ++uid) layer->ShapeByUid(uid);
+      } catch (const std::exception&) {
+      }
+    }
   }
 }
 
