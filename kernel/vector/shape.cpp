@@ -125,7 +125,10 @@ BlockSizes MeasureRecord(TGIS_ShapeKind kind, std::span<const std::byte> record)
       std::int32_t previous = 0;
       for (std::int32_t i = 0; i < numParts; ++i) {
         const std::int32_t first = LoadLE32(p + 40 + 4 * i);
-        if (first < previous || first > numPoints) ThrowBadGeometry(40 + 4 * i);
+        // The first part starts at point 0; parts ascend within the points.
+        if (first < previous || first > numPoints || (i == 0 && first != 0)) {
+          ThrowBadGeometry(40 + 4 * i);
+        }
         previous = first;
       }
       s.header = static_cast<std::uint32_t>(header);

@@ -377,6 +377,11 @@ TEST(ShapeBorrowed, MalformedRecordsAreRejected) {
   }
   {
     RecordBuilder r;
+    r.Bounds(0, 0, 1, 1).I32(1).I32(2).I32(1).Point(0, 0).Point(1, 1);
+    cases.push_back({"first part not at point 0", TGIS_ShapeKind::Polygon, r.Bytes()});
+  }
+  {
+    RecordBuilder r;
     r.Bounds(0, 0, 1, 1).I32(9).Point(0, 0);
     cases.push_back({"multipoint count", TGIS_ShapeKind::MultiPoint, r.Bytes()});
   }
@@ -396,6 +401,37 @@ TEST(ShapeBorrowed, MalformedRecordsAreRejected) {
     }
     EXPECT_THROW(s->Reinit(nullptr, c.bytes, nullptr, 1, true), EGIS_Exception);
     EXPECT_THROW(s->ImportGeometryBlob(c.bytes), EGIS_Exception);
+  }
+}
+
+// Random records: each one is either rejected or read whole within its bytes
+// (run under the sanitizers, a read past the end fails the test).
+TEST(ShapeBorrowed, RandomRecordsNeverReadPastTheirEnd) {
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 2000; ++round) {
+    RecordBuilder r;
+    r.Bounds(0, 0, 1, 1);
+    const int parts = static_cast<int>(next() % 5);
+    const int points = static_cast<int>(next() % 7) - 1;
+    r.I32(parts).I32(points);
+    for (int i = 0; i < parts; ++i) r.I32(static_cast<int>(next() % 8) - 1);
+    const int present = static_cast<int>(next() % 8);
+    for (int i = 0; i < present; ++i) r.Point(i, -i);
+    // Exact-size copy, so that any overrun leaves the allocation.
+    const std::vector<std::byte> record(r.Bytes());
+    TGIS_ShapePolygon shape;
+    try {
+      shape.Reinit(nullptr, record, nullptr, 1, true);
+    } catch (const EGIS_Exception&) {
+      continue;
+    }
+    double sum = 0;
+    for (int part = 0; part < shape.GetNumParts(); ++part) {
+      for (int i = 0; i < shape.GetPartSize(part); ++i) sum += shape.GetPoint(part, i).X;
+    }
+    EXPECT_GE(sum, 0);
+    EXPECT_LE(shape.GeometryHeaderSize() + shape.GeometryPointsSize(), int(record.size()));
   }
 }
 
