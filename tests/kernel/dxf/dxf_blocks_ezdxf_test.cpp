@@ -184,6 +184,7 @@ TEST(DxfAgainstEzdxf, FixturesWithNestedBlocksBulgesAndExtrusions) {
   if (!HaveEzdxf()) GTEST_SKIP() << "ezdxf is not available under " << kPython;
   const std::vector<std::string> drawings = {
       dxftest::Fixture("blocks/nested_bulges.dxf"),
+      dxftest::Fixture("blocks/nested_bulges_binary.dxf"),
       dxftest::Fixture("blocks/insert_scale_rotate.dxf"),
       dxftest::Fixture("blocks/base_point.dxf"),
       dxftest::Fixture("blocks/two_inserts.dxf"),

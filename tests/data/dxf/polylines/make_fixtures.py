@@ -285,7 +285,28 @@ def blocks():
     write(p("expansion_bomb.dxf"), drawing([insert("A0", "L0", (0.0, 0.0, 0.0))], blocks=bomb))
 
 
+def binary_blocks():
+    """The nested_bulges drawing again, written by ezdxf in the binary form
+    (release 2000): block expansion jumps back and forth in binary data."""
+    import ezdxf
+
+    doc = ezdxf.new("R2000")
+    inner = doc.blocks.new("INNER", base_point=(1, 1, 0))
+    inner.add_lwpolyline([(1, 1, 0.4), (4, 1, -0.7), (4, 5, 0)], format="xyb")
+    inner.add_polyline2d([(1, 1), (3, 1), (3, 3)], close=True).vertices[0].dxf.bulge = 1.0
+    outer = doc.blocks.new("OUTER")
+    outer.add_line((0, 0), (10, 0))
+    outer.add_blockref("INNER", (10, 0), dxfattribs={"xscale": 2, "rotation": 90})
+    msp = doc.modelspace()
+    msp.add_blockref("OUTER", (50, 20), dxfattribs={"yscale": -1, "rotation": 30})
+    msp.add_blockref("OUTER", (0, 0), dxfattribs={
+        "xscale": 0.5, "yscale": 0.5, "zscale": 0.5, "extrusion": (0, 0, -1)})
+    msp.add_circle((5, 5), 2)
+    doc.saveas(os.path.join(BLOCKS, "nested_bulges_binary.dxf"), fmt="bin")
+
+
 if __name__ == "__main__":
     os.makedirs(BLOCKS, exist_ok=True)
     polylines()
     blocks()
+    binary_blocks()
