@@ -201,7 +201,8 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
 
   // ---- non-virtual operations ------------------------------------------------
   // New empty shape of kind (Unknown = DefaultShapeKind), uid NextUid, listed.
-  // Null for a kind not in SupportedKinds.
+  // Null for a kind not in SupportedKinds (empty until Setup: open the layer
+  // or set the kinds first).
   TGIS_Shape* CreateShape(TGIS_ShapeKind kind);
   // Appends a copy of shape with uid NextUid (and its attributes when
   // copyAttributes and the shape has a layer). Returns the copy.
@@ -216,8 +217,9 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
   // Moves the shape's index entry to its current extent (removes it for a
   // deleted shape).
   void UpdateIndex(TGIS_Shape& shape);
-  // Whether the shape lies within extent for an enumeration. Without a viewer
-  // every shape passes.
+  // Whether the shape's paint extent overlaps extent (closed intervals) for an
+  // enumeration. An empty shape fails, except on a layer without a viewer,
+  // where it passes (it has nothing to test).
   bool ExtentTest(TGIS_Shape& shape, const TGIS_Bounds& extent);
 
   // ---- state ------------------------------------------------------------------
