@@ -9,6 +9,7 @@
 
 #include "kernel/base/exception.h"
 #include "kernel/dxf/layer_dxf.h"
+#include "kernel/layer/viewer.h"
 #include "tests/kernel/dxf/dxf_polylines_fixture.h"
 
 namespace cadport {
@@ -69,6 +70,28 @@ TEST(DxfInsert, SelfAndMutualRecursionExpandOnce) {
   ASSERT_EQ(pong.size(), 1u);
   ExpectPoints(pong[0]->Points(), {{0, 12}, {1, 12}});
   EXPECT_EQ(shapes.size(), 4u);
+}
+
+TEST(DxfInsert, ProgressNeverMovesBackwardsAcrossJumps) {
+  // Eight inserts of a 200-line block: some 26000 lines read in all, most of
+  // them re-read after jumping back into the BLOCKS section.
+  TGIS_Viewer viewer;
+  std::vector<std::int32_t> positions;
+  std::int32_t fileSize = 0;
+  viewer.OnBusy = [&](TGIS_BaseObject*, std::int32_t position, std::int32_t end, bool&) {
+    if (position >= 0 && end > 100) {
+      positions.push_back(position);
+      fileSize = end;
+    }
+  };
+  auto owned = std::make_unique<TGIS_LayerDXF>();
+  TGIS_LayerDXF* layer = owned.get();
+  layer->SetPath(Fixture("blocks/many_inserts.dxf"));
+  viewer.AttachLayer(std::move(owned));
+  EXPECT_EQ(layer->Shapes().size(), 8u * 200u);
+  ASSERT_GE(positions.size(), 4u);
+  for (size_t i = 1; i < positions.size(); ++i) EXPECT_GE(positions[i], positions[i - 1]);
+  EXPECT_LE(positions.back(), fileSize);
 }
 
 TEST(DxfInsert, ExpansionBombFailsInsteadOfRunningAway) {

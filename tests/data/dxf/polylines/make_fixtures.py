@@ -272,6 +272,12 @@ def blocks():
     write(p("all_types.dxf"), drawing(
         [insert("A0", "ALL", (100.0, 0.0, 0.0))],
         blocks=[("ALL", (0.0, 0.0, 0.0), body)], version="AC1015"))
+    # A block of 200 lines inserted eight times: block expansion re-reads
+    # some 30000 lines, reporting progress while it jumps back and forth.
+    big = [line("%X" % (0x100 + i), (float(i), 0.0), (float(i), 1.0)) for i in range(200)]
+    write(p("many_inserts.dxf"), drawing(
+        [insert("%X0" % (k + 1), "BIG", (0.0, 10.0 * k, 0.0)) for k in range(8)],
+        blocks=[("BIG", (0.0, 0.0, 0.0), big)]))
     # Each level inserts the next one four times: 4^20 lines from a few
     # kilobytes.  The expansion must give up, not run out of time or memory.
     levels = 20
@@ -287,8 +293,13 @@ def blocks():
 
 def binary_blocks():
     """The nested_bulges drawing again, written by ezdxf in the binary form
-    (release 2000): block expansion jumps back and forth in binary data."""
+    (release 2000): block expansion jumps back and forth in binary data.
+    ezdxf stamps the file (GUIDs, dates): it is written only when missing."""
     import ezdxf
+
+    target = os.path.join(BLOCKS, "nested_bulges_binary.dxf")
+    if os.path.exists(target):
+        return
 
     doc = ezdxf.new("R2000")
     inner = doc.blocks.new("INNER", base_point=(1, 1, 0))
@@ -302,7 +313,7 @@ def binary_blocks():
     msp.add_blockref("OUTER", (0, 0), dxfattribs={
         "xscale": 0.5, "yscale": 0.5, "zscale": 0.5, "extrusion": (0, 0, -1)})
     msp.add_circle((5, 5), 2)
-    doc.saveas(os.path.join(BLOCKS, "nested_bulges_binary.dxf"), fmt="bin")
+    doc.saveas(target, fmt="bin")
 
 
 if __name__ == "__main__":
