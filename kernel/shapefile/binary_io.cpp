@@ -112,6 +112,15 @@ void FileWriter::Close() {
     Abandon();
     throw;
   }
+  // On disk before the caller renames it over a previous file: a crash
+  // then leaves either the old file or the whole new one.
+  while (::fdatasync(fd_) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EINVAL || errno == EROFS) break;  // a file that cannot be synced
+    const int err = errno;
+    Abandon();
+    ThrowWriteError(path_, err);
+  }
   int fd = fd_;
   fd_ = -1;
   // A full disk or a failing network file system may show only here.
