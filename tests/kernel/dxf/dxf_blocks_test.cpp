@@ -72,6 +72,16 @@ TEST(DxfInsert, SelfAndMutualRecursionExpandOnce) {
   EXPECT_EQ(shapes.size(), 4u);
 }
 
+TEST(DxfInsert, NestingStopsAfterSixtyFourLevels) {
+  // A chain of 70 blocks, level k drawing its LINE at height k.
+  const std::vector<ShapeView> shapes = Load(Fixture("blocks/deep_nesting.dxf"));
+  ASSERT_EQ(shapes.size(), 64u);
+  for (size_t k = 0; k < shapes.size(); ++k) {
+    SCOPED_TRACE(k);
+    ExpectPoints(shapes[k].Points(), {{0, double(k)}, {1, double(k)}});
+  }
+}
+
 TEST(DxfInsert, ProgressNeverMovesBackwardsAcrossJumps) {
   // Eight inserts of a 200-line block: some 26000 lines read in all, most of
   // them re-read after jumping back into the BLOCKS section.

@@ -278,6 +278,15 @@ def blocks():
     write(p("many_inserts.dxf"), drawing(
         [insert("%X0" % (k + 1), "BIG", (0.0, 10.0 * k, 0.0)) for k in range(8)],
         blocks=[("BIG", (0.0, 0.0, 0.0), big)]))
+    # A chain of 70 blocks, each inserting the next once, one unit higher:
+    # only the first 64 levels are expanded.
+    chain = []
+    for i in range(70):
+        body = [line("%X0" % (i + 1), (0.0, 0.0), (1.0, 0.0))]
+        if i + 1 < 70:
+            body.append(insert("%X1" % (i + 1), "C%d" % (i + 1), (0.0, 1.0, 0.0)))
+        chain.append(("C%d" % i, (0.0, 0.0, 0.0), body))
+    write(p("deep_nesting.dxf"), drawing([insert("A0", "C0", (0.0, 0.0, 0.0))], blocks=chain))
     # Each level inserts the next one four times: 4^20 lines from a few
     # kilobytes.  The expansion must give up, not run out of time or memory.
     levels = 20
