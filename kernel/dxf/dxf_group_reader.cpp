@@ -84,6 +84,9 @@ void TGIS_DxfGroupReader::Reset(const char* data, int64_t size) {
   nextProgress_ = kProgressStep;
   furthest_ = 0;
 
+  // A text drawing saved with a UTF-8 byte order mark starts behind it.
+  const int64_t start = (size_ >= 3 && std::memcmp(data_, "\xEF\xBB\xBF", 3) == 0) ? 3 : 0;
+  position_ = start;
   // The first line decides the form; it costs nothing in ItemsRead.
   const std::string_view first = ReadLine();
   if (first == kBinarySentinel && size_ >= kBinarySentinelSize) {
@@ -94,7 +97,7 @@ void TGIS_DxfGroupReader::Reset(const char* data, int64_t size) {
                 : TGIS_DxfForm::Binary;
     position_ = kBinarySentinelSize;
   } else {
-    position_ = 0;
+    position_ = start;
   }
 }
 

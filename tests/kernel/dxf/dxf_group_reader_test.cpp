@@ -56,6 +56,14 @@ TEST(DxfGroupReader, TextFormRightAlignedCodesAndUntrimmedValues) {
   EXPECT_TRUE(r.IsGroup(0));
 }
 
+TEST(DxfGroupReader, ByteOrderMarkIsSkipped) {
+  const std::string text = "\xEF\xBB\xBF  0\nSECTION\n  2\nENTITIES\n";
+  TGIS_DxfGroupReader r;
+  r.Reset(text.data(), static_cast<int64_t>(text.size()));
+  const std::vector<Group> expected = {{0, "SECTION"}, {2, "ENTITIES"}};
+  EXPECT_EQ(ReadAll(r), expected);
+}
+
 TEST(DxfGroupReader, BadCodeLinesFailWithTheirLineNumber) {
   struct Case {
     std::string text;
