@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 
 #include "kernel/dxf/dxf_group_reader.h"
+#include "kernel/dxf/layer_dxf.h"
 
 namespace {
 
@@ -99,6 +102,24 @@ void BM_DxfGroupReaderText(benchmark::State& state) {
   state.counters["groups"] = benchmark::Counter(static_cast<double>(groups), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DxfGroupReaderText)->Unit(benchmark::kMillisecond);
+
+// The whole load: mapping, groups, shapes and attributes.
+void BM_DxfLayerOpen(benchmark::State& state) {
+  const std::string& data = Drawing();
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "cadport_bench_dxf_reader.dxf";
+  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+  for (auto _ : state) {
+    cadport::TGIS_LayerDXF layer;
+    layer.SetPath(path.string());
+    layer.Open();
+    benchmark::DoNotOptimize(layer.Shapes().size());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(data.size()));
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+}
+BENCHMARK(BM_DxfLayerOpen)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
