@@ -234,7 +234,12 @@ TGIS_Shape* TGIS_LayerSHP::ScanCurrent() {
 
 TGIS_Shape* TGIS_LayerSHP::ShapeByUid(std::int32_t uid) {
   if (uid < 1) return nullptr;
-  if (fileShape_ && fileShape_->Uid() == uid) return fileShape_;
+  if (fileShape_ && fileShape_->Uid() == uid) {
+    // A record read before the shape was made editable is stale: the
+    // listed copy holds the edits.
+    std::int32_t index = 0;
+    if (!IsReusable(fileShape_) || !FindUidIndex(uid, index)) return fileShape_;
+  }
   if (TGIS_Shape* listed = TGIS_LayerVector::ShapeByUid(uid)) {
     fileShape_ = listed;
     return listed;
@@ -277,6 +282,21 @@ TGIS_Variant TGIS_LayerSHP::ReadFileField(std::int32_t uid, const std::string& n
 TGIS_Variant TGIS_LayerSHP::ReadFileFieldByIndex(std::int32_t index) {
   if (!dbf_ || fileShape_ == nullptr) return {};
   return dbf_->ReadValue(fileShape_->Uid(), {}, index);
+}
+
+bool TGIS_LayerSHP::IsReusable(const TGIS_Shape* shape) const {
+  return shape == point_.get() || shape == multipoint_.get() || shape == arc_.get() ||
+         shape == polygon_.get();
+}
+
+void TGIS_LayerSHP::RevertShape(std::int32_t uid) {
+  if (fileShape_ && !IsReusable(fileShape_) && fileShape_->Uid() == uid) fileShape_ = nullptr;
+  TGIS_LayerVector::RevertShape(uid);
+}
+
+void TGIS_LayerSHP::RevertAll() {
+  if (fileShape_ && !IsReusable(fileShape_)) fileShape_ = nullptr;
+  TGIS_LayerVector::RevertAll();
 }
 
 // ---- writing

@@ -67,6 +67,9 @@ class TGIS_LayerSHP : public TGIS_LayerVector {
   std::int32_t NextUid() override;
   TGIS_Variant ReadFileField(std::int32_t uid, const std::string& name) override;
   TGIS_Variant ReadFileFieldByIndex(std::int32_t index) override;
+  // Forget edits; the scan never keeps pointing at a freed listed shape.
+  void RevertShape(std::int32_t uid) override;
+  void RevertAll() override;
   // When modified, rewrites the layer's own set (ConvertFrom(this, ...)).
   void SaveData() override;
   // Creates an empty set on path (main file, index and attribute table);
@@ -109,6 +112,8 @@ class TGIS_LayerSHP : public TGIS_LayerVector {
   // shape, or null for a record without a shape.
   TGIS_Shape* ReadRecordAtPosition();
   void CloseFiles() noexcept;
+  // True for the four shapes re-pointed at file records.
+  bool IsReusable(const TGIS_Shape* shape) const;
   // Rewrite of the layer's own files committed: open them again.
   void ReopenAfterRewrite(bool useIndex);
 

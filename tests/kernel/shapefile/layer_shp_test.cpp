@@ -411,6 +411,28 @@ TEST(LayerSHP, CorruptRecordRaisesDuringTheScan) {
   EXPECT_THROW(ReadAll(*layer, nullptr), EGIS_Exception);
 }
 
+TEST(LayerSHP, RevertBringsTheFileVersionBack) {
+  ScratchDir dir;
+  TGIS_LayerVector src;
+  FillPoints(src, 5);
+  TGIS_LayerSHP w;
+  w.SetPath(dir.File("p.shp"));
+  w.ConvertFrom(&src, src.Extent(), TGIS_ShapeKind::Unknown, "", false);
+  auto layer = OpenSet(dir.File("p.shp"));
+  TGIS_Shape* s = layer->MakeEditable(layer->ShapeByUid(3));
+  ASSERT_NE(s, nullptr);
+  s->SetField("I", TGIS_Variant(int32_t(300)));
+  ASSERT_EQ(layer->ShapeByUid(3), s);
+  layer->RevertShape(3);
+  TGIS_Shape* back = layer->ShapeByUid(3);
+  ASSERT_NE(back, nullptr);
+  EXPECT_TRUE(back->Borrowed());
+  EXPECT_EQ(back->GetField("I"), TGIS_Variant(int64_t(3)));
+  layer->MakeEditable(back);
+  layer->RevertAll();
+  EXPECT_EQ(ReadAll(*layer, "I").size(), 5u);
+}
+
 TEST(LayerSHP, RewritingItsOwnSet) {
   ScratchDir dir;
   TGIS_LayerVector src;
