@@ -59,6 +59,19 @@ TEST_F(MappedStreamTest, TwoReadersShareOneView) {
   EXPECT_EQ(TGIS_MappedStream::SharedViewCount(), before);
 }
 
+TEST_F(MappedStreamTest, ViewsAreSharedByFileIdentityNotPathText) {
+  const std::string path = MakeFile("same.bin", "shared");
+  const std::string other = (dir_ / "." / "same.bin").string();
+  fs::create_hard_link(path, dir_ / "link.bin");
+  TGIS_MappedStream a(path, false);
+  TGIS_MappedStream b(other, false);
+  TGIS_MappedStream c((dir_ / "link.bin").string(), false);
+  EXPECT_EQ(a.ViewRefCount(), 3);
+  EXPECT_EQ(a.Memory(), b.Memory());
+  EXPECT_EQ(a.Memory(), c.Memory());
+  EXPECT_EQ(b.Path(), other);
+}
+
 TEST_F(MappedStreamTest, ReplacedFileGetsFreshMapping) {
   const std::string path = MakeFile("r.bin", "old!");
   TGIS_MappedStream oldStream(path, false);
