@@ -123,6 +123,23 @@ TEST(DxfLwPolyline, FlagsClosingAndElevation) {
   }
 }
 
+TEST(DxfLwPolyline, ExtendedDataOfBothPolylineKinds) {
+  TGIS_LayerDXF layer;
+  layer.SetPath(Fixture("polylines/lwpolyline_flags.dxf"));
+  layer.Open();
+  int found = 0;
+  for (const auto& shape : layer.Shapes()) {
+    const std::string handle = shape->GetField("DXF_HANDLE").ToText();
+    if (handle == "E0" || handle == "F0") {
+      SCOPED_TRACE(handle);
+      ++found;
+      EXPECT_EQ(shape->GetField("OWNER").ToText(), handle == "E0" ? "Smith" : "Jones");
+      EXPECT_EQ(shape->GetNumPoints(), 2);
+    }
+  }
+  EXPECT_EQ(found, 2);
+}
+
 TEST(DxfLwPolyline, BulgesAreCircularArcsFromTheChord) {
   const std::vector<ShapeView> shapes = Load(Fixture("polylines/bulges.dxf"));
 

@@ -139,6 +139,10 @@ def hatch(h, layer="0"):
     return e
 
 
+def xdata(*pairs):
+    return [(1001, "ADE"), (1002, "{")] + [(1000, p) for p in pairs] + [(1002, "}")]
+
+
 def write(path, text):
     with open(path, "w", newline="\n") as f:
         f.write(text)
@@ -177,6 +181,9 @@ def polylines():
         lwpolyline("B0", 129, square),
         lwpolyline("C0", 0, square, elevation=7.5),
         lwpolyline("D0", 1, [(0.0, 0.0, 0), (4.0, 0.0, 0), (0.0, 0.0, 0)]),
+        lwpolyline("E0", 0, [(0.0, 0.0, 0), (1.0, 0.0, 0)]) + xdata("OWNER=Smith"),
+        polyline("F0", 0, [(0.0, 0.0, 0.0, 0), (2.0, 0.0, 0.0, 0)],
+                 extra=xdata("OWNER=Jones")),
     ], version="AC1015"))
     write(p("bulges.dxf"), drawing([
         lwpolyline("A0", 1, [(-1.0, 0.0, 1.0), (1.0, 0.0, 1.0)]),
