@@ -195,7 +195,7 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   void ReadTables();
   void CompleteLayerFilter();
   void ClipToHeader();
-  // Style of EntityShape. A missing name (std::nullopt) is the Part's nil.
+  // Style of EntityShape. A missing name (std::nullopt) means no drawing layer is given.
   void ApplyColor(std::optional<std::string_view> layerName, int32_t colorNumber);
   void ApplyLineType(std::optional<std::string_view> name);
   void ApplyLineWidth(std::optional<std::string_view> nameOrWeight);
