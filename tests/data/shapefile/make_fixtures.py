@@ -54,6 +54,24 @@ def pyshp_multipoint():
     w.close()
 
 
+def pyshp_points():
+    w = shapefile.Writer(path("pyshp_points"), shapeType=shapefile.POINT)
+    w.field("NAME", "C", size=8)
+    w.point(-122.5, 37.75)
+    w.record("west")
+    w.point(139.6875, 35.6875)
+    w.record("east")
+    w.close()
+
+
+def pyshp_polygonm():
+    w = shapefile.Writer(path("pyshp_polygonm"), shapeType=shapefile.POLYGONM)
+    w.field("ID", "N", size=5)
+    w.polym([[[0, 0, 1], [0, 4, 2], [4, 4, 3], [4, 0, 4], [0, 0, 1]]])
+    w.record(9)
+    w.close()
+
+
 def gdal_set(name, geometry_type, features, fields):
     driver = ogr.GetDriverByName("ESRI Shapefile")
     target = path(name + ".shp")
@@ -114,6 +132,8 @@ if __name__ == "__main__":
     pyshp_lines()
     pyshp_polylinez()
     pyshp_multipoint()
+    pyshp_points()
+    pyshp_polygonm()
     gdal_fixtures()
     for f in os.listdir(HERE):
         if f.endswith(".prj") or f.endswith(".cpg"):

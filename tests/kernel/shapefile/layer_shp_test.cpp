@@ -515,6 +515,24 @@ TEST(LayerSHP, ReadsSetsOfOtherWriters) {
     EXPECT_EQ(shapes[0].points[2].Y, 6.25);
   }
   {
+    SCOPED_TRACE("pyshp points and polygon M");
+    auto points = OpenSet(Fixture("pyshp_points.shp"));
+    EXPECT_EQ(points->SupportedKinds(), ShapeKindBit(TGIS_ShapeKind::Point));
+    const auto p = ReadAll(*points);
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0].points[0].X, -122.5);
+    EXPECT_EQ(p[1].points[0].Y, 35.6875);
+    EXPECT_EQ(p[1].name, "east");
+    auto polygons = OpenSet(Fixture("pyshp_polygonm.shp"));
+    EXPECT_EQ(polygons->SHP()->Header.ShapeType, 25);
+    const auto g = ReadAll(*polygons, "ID");
+    ASSERT_EQ(g.size(), 1u);
+    EXPECT_EQ(g[0].kind, TGIS_ShapeKind::Polygon);
+    ASSERT_EQ(g[0].points.size(), 5u);
+    EXPECT_EQ(g[0].points[2].X, 4);
+    EXPECT_EQ(g[0].name, "9");
+  }
+  {
     SCOPED_TRACE("GDAL polygons with a hole");
     auto layer = OpenSet(Fixture("gdal_polygons.shp"));
     const auto shapes = ReadAll(*layer);
