@@ -535,6 +535,10 @@ void TGIS_LayerDXF::ApplyLineWidth(std::optional<std::string_view> nameOrWeight)
       weight = *w;
     } else if (!TGIS_DxfGroupReader::ParseInteger(*nameOrWeight, weight)) {
       weight = 0;
+    } else if (weight == -1) {
+      // BYLAYER: the weight of the entity's drawing layer.
+      const int32_t* w = layerLineWeights_.Find(entityLayer_);
+      weight = w != nullptr ? *w : 0;
     }
   }
   int32_t width = 1;

@@ -358,9 +358,13 @@ TEST_F(LayerDxfTest, LineTypeClasses) {
       {0, "LINE"}, {8, "DL"}, {10, "0"}, {20, "0"}, {11, "1"}, {21, "1"},
       {0, "LINE"}, {8, "DL"}, {6, "HIDDENZERO"}, {10, "0"}, {20, "0"}, {11, "1"}, {21, "1"},
       {0, "LINE"}, {8, "DL"}, {370, "53"}, {10, "0"}, {20, "0"}, {11, "1"}, {21, "1"},
+      {0, "LINE"}, {8, "DL"}, {370, "-1"}, {10, "0"}, {20, "0"}, {11, "1"}, {21, "1"},
+      {0, "LINE"}, {8, "DL"}, {370, "-3"}, {10, "0"}, {20, "0"}, {11, "1"}, {21, "1"},
   };
   auto layer = Open(Entities(entities, tables));
-  ASSERT_EQ(layer->Shapes().size(), 3u);
+  ASSERT_EQ(layer->Shapes().size(), 5u);
+  EXPECT_EQ(layer->ShapeStyle(layer->Shapes()[3]->Uid())->PenWidth, 8);  // BYLAYER
+  EXPECT_EQ(layer->ShapeStyle(layer->Shapes()[4]->Uid())->PenWidth, 1);  // default
   const TGIS_DxfShapeStyle* s0 = layer->ShapeStyle(layer->Shapes()[0]->Uid());
   EXPECT_EQ(s0->PenStyle, TGIS_DxfPenStyle::Dash);
   EXPECT_EQ(s0->PenWidth, 8);  // 2.11 mm
