@@ -7,27 +7,18 @@ set -u
 BIN=$(realpath "${1:?usage: front_end_e2e.sh <cadport binary>}")
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/cadport_fe.XXXXXX")
 SOCK="cadport-fe-$$"
-fails=0
 cleanup() {
   tmux -L "$SOCK" kill-server >/dev/null 2>&1
   rm -rf "$WORK"
 }
-trap cleanup EXIT; [ -n "${KEEP:-}" ] && trap - EXIT
-
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
-expect_eq() { [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"; }
-expect_has() { grep -qF -- "$2" "$1" || { fail "$3: [$2] missing in $1:"; cat -A "$1"; }; }
+trap cleanup EXIT
+. "$(dirname "$0")/e2e_lib.sh"
 
 cd "$WORK" || exit 1
 printf '0\nEOF\n' > a.dxf
 : > taken.shp
 
 # --- Without a terminal: plain lines on standard output. -----------------
-plain() {  # plain <name> <args...>: runs detached from any terminal
-  local name=$1; shift
-  setsid -w "$BIN" "$@" > "$name.out" 2> "$name.err" < /dev/null
-  echo $? > "$name.rc"
-}
 plain usage
 expect_eq "$(cat usage.rc)" 2 "no argument"
 expect_has usage.out "    cadport [-o]  <dxffile> [shapefile]" "usage text"
@@ -52,41 +43,6 @@ expect_eq "$(cat taken.err)" "" "nothing on standard error"
 [ -s taken.shp ] && fail "the refused target was touched"
 
 # --- On a terminal (tmux). ---------------------------------------------------
-# Each case runs in a fresh 80x25 pane; the shell records the exit status
-# and prints a marker, then waits so that the pane can be captured.
-tmux_case() {  # tmux_case <name> <args...>
-  local name=$1; shift
-  {
-    printf 'cd %q || exit 1\n' "$WORK"
-    printf '%q' "$BIN"
-    local a
-    for a in "$@"; do printf ' %q' "$a"; done
-    printf ' > %q\n' "$name.stdout"
-    printf 'echo $? > %q; mv %q %q\n' "$name.rc.tmp" "$name.rc.tmp" "$name.rc"
-    printf 'printf MARK\nexec sleep 600\n'
-  } > "$name.run"
-  tmux -L "$SOCK" new-session -d -s "$name" -x 80 -y 25 "bash --norc --noprofile $WORK/$name.run"
-  local i
-  for ((i = 0; i < 600; i++)); do
-    if [ -f "$name.rc" ] && tmux -L "$SOCK" capture-pane -p -t "$name" | grep -q MARK; then break; fi
-    sleep 0.1
-  done
-  tmux -L "$SOCK" capture-pane -e -p -t "$name" > "$name.screen"
-  tmux -L "$SOCK" display -p -t "$name" '#{cursor_flag}' > "$name.cursor"
-  tmux -L "$SOCK" kill-session -t "$name"
-}
-# The marker line must be in the default colours: only resets may precede it.
-check_left_clean() {
-  local name=$1
-  local line
-  line=$(grep MARK "$name.screen" | sed -e 's/\x1b\[\(0\|39\|49\|\)m//g')
-  case "$line" in
-    MARK*) ;;
-    *) fail "$name: terminal left coloured: $(printf '%s' "$line" | cat -A)" ;;
-  esac
-  expect_eq "$(cat "$name.cursor")" 1 "$name: cursor visible afterwards"
-}
-
 if ! command -v tmux >/dev/null; then
   echo "tmux missing: terminal checks skipped"
 else
@@ -107,9 +63,4 @@ else
   expect_eq "$(cat thelp.rc)" 0 "terminal: -h"
   check_left_clean thelp
 fi
-
-if [ "$fails" -ne 0 ]; then
-  echo "$fails check(s) failed"
-  exit 1
-fi
-echo "all front-end checks passed"
+finish
