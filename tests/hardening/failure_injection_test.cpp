@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -100,6 +101,15 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   void Signal(int signal) const { kill(pid_, signal); }
+  // Whether the process has a file whose name ends in `name` mapped.
+  bool Maps(const std::string& name) const {
+    std::ifstream maps("/proc/" + std::to_string(pid_) + "/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+      if (line.ends_with("/" + name)) return true;
+    }
+    return false;
+  }
   bool Running() {
     if (done_) return false;
     int status = 0;
@@ -230,26 +240,24 @@ class FailureInjection : public testing::Test {
   }
 
   // Starts converting a large drawing over the existing set and waits until
-  // the run is under way: reading (`writing` false) or writing the new set.
-  // Returns false when the run ended first.
+  // the run is under way: reading (the drawing is mapped) or writing (the
+  // new .shp exists under its temporary name).  Returns false when the run
+  // ended first.
   bool StartLongRun(std::unique_ptr<Process>& p, bool writing) {
     p = std::make_unique<Process>(std::vector<std::string>{"-o", "big.dxf", "target.shp"},
                                   dir_.Path());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    if (!writing) {
-      // Reading a drawing this size takes far longer than this.
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      return p->Running();
-    }
     while (std::chrono::steady_clock::now() < deadline) {
-      if (fs::exists(dir_.File("target.shp~tmp"))) return p->Running();
+      if (writing ? fs::exists(dir_.File("target.shp~tmp")) : p->Maps("big.dxf")) {
+        return p->Running();
+      }
       if (!p->Running()) return false;
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return false;
   }
 
-  static constexpr int64_t kLongDrawingLines = 150'000;  // about 17 MB
+  static constexpr int64_t kLongDrawingLines = 250'000;  // about 29 MB
 
   Scratch dir_;
   std::map<std::string, Bytes> before_;
