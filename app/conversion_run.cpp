@@ -36,6 +36,15 @@ void AppendCount(std::string& line, std::int64_t count, const char* singular,
 
 }  // namespace
 
+void DeleteLeftoverFiles(const std::vector<std::string>& temporaries,
+                         const std::vector<std::string>& backups, bool committed) {
+  for (const std::string& t : temporaries) RemoveIfPresent(t);
+  // After a failed commit a backup may be the user's only copy: keep it.
+  if (committed) {
+    for (const std::string& b : backups) RemoveIfPresent(b);
+  }
+}
+
 std::string SkippedLine(std::int64_t points, std::int64_t multipoints, std::int64_t polylines,
                         std::int64_t polygons) {
   std::string line = "Skipped ";
@@ -81,12 +90,7 @@ bool RunConversion(const TRunState& state, Crt& crt) {
       temporaries = shp->TemporaryNames();
       shp.reset();
     }
-    for (const std::string& t : temporaries) RemoveIfPresent(t);
-    // Backups go only once the new set is in place: after a failed commit
-    // they may be the user's only copy.
-    if (succeeded) {
-      for (const std::string& b : backups) RemoveIfPresent(b);
-    }
+    DeleteLeftoverFiles(temporaries, backups, succeeded);
   };
 
   try {

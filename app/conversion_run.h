@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 
@@ -27,6 +28,12 @@ class Crt;
 // shown as "Error while converting" and raised again after the clean-up;
 // an interrupt arrives as TInterrupted the same way.
 bool RunConversion(const TRunState& state, Crt& crt);
+
+// Removes the files a shapefile import leaves beside its target: the
+// temporary files always, the backups of replaced files only once the new
+// set has been committed.  Failures to delete are ignored.
+void DeleteLeftoverFiles(const std::vector<std::string>& temporaries,
+                         const std::vector<std::string>& backups, bool committed);
 
 // The line after "Done" about shapes left out, e.g. "Skipped 12 points,
 // 3 polygons (a shapefile holds one kind)"; empty when none was skipped.

@@ -87,17 +87,20 @@ class PtyTest : public ::testing::Test {
   void TearDown() override {
     if (master_ >= 0) ::close(master_);
   }
-  std::string Drain() {
+  // Reads what the backend sent until want bytes have come (or nothing
+  // more comes for a long while).
+  std::string Drain(std::size_t want) {
     std::string got;
     char buf[512];
     pollfd p{master_, POLLIN, 0};
-    while (::poll(&p, 1, 200) > 0) {
+    while (got.size() < want && ::poll(&p, 1, 10000) > 0) {
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n <= 0) break;
       got.append(buf, std::size_t(n));
     }
     return got;
   }
+  void Expect(const std::string& want) { EXPECT_EQ(Drain(want.size()), want); }
   int master_ = -1;
   int slave_ = -1;
 };
@@ -109,15 +112,41 @@ TEST_F(PtyTest, DrawsRelativeToItsOwnCursorAndRestoresOnClose) {
   Crt crt(std::move(backend));
   EXPECT_EQ(crt.CursorRow(), 5);  // the model starts on the bottom row
   crt.WriteLine("ab");
-  EXPECT_EQ(Drain(), "ab\r\n\r\x1b[2K");  // scrolling: line feed, blank line
+  Expect("ab\r\n\r\x1b[2K");  // scrolling: line feed, blank line
   crt.SetCursorShape(0);
   crt.MoveCursor(2, 4);
   crt.SetTextForeground(2);
   crt.Write("\xAF");
-  EXPECT_EQ(Drain(), "\x1b[?25l\x1b[1A\r\x1b[1C\x1b[0;32m\xC2\xBB");
+  Expect("\x1b[?25l\x1b[1A\r\x1b[1C\x1b[0;32m\xC2\xBB");
   crt.Close();
   // Down to the fresh line below the text, the default colours, the cursor shown.
-  EXPECT_EQ(Drain(), "\x1b[1B\r\x1b[0m\x1b[?25h");
+  Expect("\x1b[1B\r\x1b[0m\x1b[?25h");
+}
+
+TEST_F(PtyTest, KeysAreReadRawAndTheModeOfBeforeComesBack) {
+  termios before{};
+  ASSERT_EQ(::tcgetattr(slave_, &before), 0);
+  ASSERT_NE(before.c_lflag & ECHO, 0u);
+  const int slave = slave_;
+  {
+    Crt crt(std::make_unique<TerminalBackend>(slave));
+    const std::string typed = "a\x1b[D\x03";
+    ASSERT_EQ(::write(master_, typed.data(), typed.size()), ssize_t(typed.size()));
+    EXPECT_EQ(crt.ReadKeyCode(), 'a');
+    EXPECT_EQ(crt.ReadKeyCode(), 0);   // left arrow: 0, then its scan code
+    EXPECT_EQ(crt.ReadKeyCode(), 75);
+    EXPECT_EQ(crt.ReadKeyCode(), 3);   // Ctrl+C is a key, not a signal
+    termios during{};
+    ASSERT_EQ(::tcgetattr(slave, &during), 0);
+    EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG), 0u);
+    // Keep the terminal open past the device's close to look at its mode.
+    slave_ = ::dup(slave);
+  }
+  termios after{};
+  ASSERT_EQ(::tcgetattr(slave_, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  ::close(slave_);
 }
 
 }  // namespace
