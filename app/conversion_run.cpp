@@ -119,7 +119,8 @@ bool RunConversion(const TRunState& state, Crt& crt) {
                           shp->SkippedCount(TGIS_ShapeKind::MultiPoint),
                           shp->SkippedCount(TGIS_ShapeKind::Arc),
                           shp->SkippedCount(TGIS_ShapeKind::Polygon));
-    CheckInterrupt();
+    // No interrupt check past this point: the new set is committed, and
+    // failing now would keep the replaced files as backups beside it.
     succeeded = true;
   } catch (...) {
     ShowError(crt, "Error while converting");

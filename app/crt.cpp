@@ -252,7 +252,8 @@ void Crt::Process(bool final) {
 
   std::size_t i = 0;
   const std::size_t n = buffer_.size();
-  while (i < n) {
+  bool waitForMore = false;  // the rest of a character comes with the next bytes
+  while (i < n && !waitForMore) {
     const auto b = static_cast<unsigned char>(buffer_[i]);
     switch (b) {
       case 0x07:
@@ -280,7 +281,8 @@ void Crt::Process(bool final) {
         std::size_t length;
         if (DecodeGlyph(buffer_.data() + i, n - i, final, glyph, length) ==
             TGlyphDecode::kIncomplete) {
-          goto done;  // the rest of the character comes with the next bytes
+          waitForMore = true;
+          break;
         }
         run_.push_back(glyph);
         ++x_;
@@ -301,7 +303,6 @@ void Crt::Process(bool final) {
     }
     NoteRow();
   }
-done:
   buffer_.erase(0, i);
   WriteRun();
   if (backend_) {
