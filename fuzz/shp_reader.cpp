@@ -44,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const int32_t uid : {uids.empty() ? 1 : uids.back(), 1, layer->LastUid() + 1, -1, 0}) {
       if (TGIS_Shape* shape = layer->ShapeByUid(uid)) {
         sink.Add(uint64_t(shape->GetNumParts()));
-        if (shape->GetNumParts() > 0 && shape->GetPartSize(0) > 0) sink.Add(shape->GetPoint(0, 0).X);
+        if (shape->GetNumParts() > 0 && shape->GetPartSize(0) > 0) {
+          sink.Add(shape->GetPoint(0, 0).X);
+        }
       }
     }
   } catch (const EGIS_Exception& e) {

@@ -162,7 +162,8 @@ const Corruption kDxfCorruptions[] = {
     {"spline of one fit point", "  0\nARC", "  0\nSPLINE\n  8\n0\n 74\n1\n 11\n3\n 21\n4\n  0\nARC",
      false},
     {"spline of degree zero", "  0\nARC",
-     "  0\nSPLINE\n  8\n0\n 71\n0\n 10\n0\n 20\n0\n 10\n1\n 20\n1\n 10\n2\n 20\n0\n  0\nARC", false},
+     "  0\nSPLINE\n  8\n0\n 71\n0\n 10\n0\n 20\n0\n 10\n1\n 20\n1\n 10\n2\n 20\n0\n"
+     "  0\nARC", false},
     {"spline of nan knots", "  0\nARC",
      "  0\nSPLINE\n  8\n0\n 71\n3\n 40\nnan\n 40\nnan\n 40\nnan\n 40\nnan\n 40\nnan\n"
      " 10\n0\n 20\n0\n 10\n1\n 20\n1\n  0\nARC", false},

@@ -5,6 +5,9 @@
 // (after SIGKILL only "~tmp" files may remain).
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -14,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -341,6 +345,101 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalDuringRun,
                                                                              : "Kill";
                            return std::string(name) + (info.param.Writing ? "Writing" : "Reading");
                          });
+
+// On a terminal, an interrupted run gives the terminal back as it found it:
+// the same mode, the cursor shown again and the colours reset after the last
+// change.
+TEST_F(FailureInjection, InterruptedRunRestoresTheTerminal) {
+  MakeExistingSet();
+  WriteLargeDrawing(dir_.File("big.dxf"), kLongDrawingLines);
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(dir_.Path().c_str()) != 0) _exit(120);
+    static std::string binary = CADPORT_BINARY;
+    char o[] = "-o", in[] = "big.dxf", out[] = "target.shp";
+    char* argv[] = {binary.data(), o, in, out, nullptr};
+    execv(binary.c_str(), argv);
+    _exit(123);
+  }
+  termios before{};
+  ASSERT_EQ(tcgetattr(master, &before), 0);
+  std::string output;
+  bool signalled = false;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  for (;;) {
+    pollfd fd{master, POLLIN, 0};
+    if (poll(&fd, 1, 20) > 0) {
+      char buffer[4096];
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n > 0) output.append(buffer, size_t(n));
+    }
+    // The drawing is being read once the target line is out and it is mapped.
+    if (!signalled && output.find("target.shp") != std::string::npos) {
+      std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+      std::string line;
+      while (std::getline(maps, line)) {
+        if (line.ends_with("/big.dxf")) {
+          kill(pid, SIGINT);
+          signalled = true;
+          break;
+        }
+      }
+    }
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      FAIL() << "the run did not end";
+    }
+  }
+  // What is left in the terminal's buffer.
+  for (;;) {
+    pollfd fd{master, POLLIN, 0};
+    if (poll(&fd, 1, 50) <= 0) break;
+    char buffer[4096];
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    output.append(buffer, size_t(n));
+  }
+  termios after{};
+  const bool modeRead = tcgetattr(master, &after) == 0;
+  close(master);
+  ASSERT_TRUE(signalled) << "the run ended before the signal:\n" << output;
+  ASSERT_TRUE(WIFEXITED(status)) << "the signal was not handled";
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+  if (modeRead) {
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+  }
+  EXPECT_NE(output.find("\x1b["), std::string::npos) << "no colours: not seen as a terminal";
+  const size_t hidden = output.rfind("\x1b[?25l");
+  if (hidden != std::string::npos) {
+    EXPECT_NE(output.find("\x1b[?25h", hidden), std::string::npos) << "cursor left hidden";
+  }
+  // The last attribute change is a reset (or there is none).
+  {
+    size_t sgr = std::string::npos;
+    for (size_t at = output.find("\x1b["); at != std::string::npos;
+         at = output.find("\x1b[", at + 2)) {
+      size_t end = at + 2;
+      while (end < output.size() &&
+             (std::isdigit(static_cast<unsigned char>(output[end])) || output[end] == ';')) {
+        ++end;
+      }
+      if (end < output.size() && output[end] == 'm') sgr = at;
+    }
+    if (sgr != std::string::npos) {
+      const std::string last = output.substr(sgr, output.find('m', sgr) - sgr + 1);
+      EXPECT_TRUE(last == "\x1b[0m" || last == "\x1b[m") << "colours left as " << last.substr(1);
+    }
+  }
+  before_["big.dxf"] = {};
+  ExpectExistingSetIntact();
+}
 
 TEST_F(FailureInjection, RefusedCommandLinesTouchNothing) {
   MakeExistingSet();

@@ -104,6 +104,7 @@ TEST(HugeDrawing, ConvertsAcrossTheTwoGiBMark) {
   ASSERT_GT(progress.size(), 10u);
   int64_t last = -1;
   for (const auto& [position, end] : progress) {
+    if (position == -1 && end == -1) continue;  // BusyRelease
     EXPECT_GE(position, 0);
     if (end > 0) {
       EXPECT_LE(position, end);

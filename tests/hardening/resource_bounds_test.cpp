@@ -199,13 +199,17 @@ std::vector<BoundCase> BoundCases() {
   for (int i = 0; i < 2000; ++i) manyKnots += " 40\n" + std::to_string(i) + "\n";
   for (int i = 0; i < 2000; ++i) manyKnots += " 10\n" + std::to_string(i) + "\n 20\n0\n";
   std::string manyFit = "  0\nSPLINE\n  8\n0\n 70\n8\n 71\n3\n";
-  for (int i = 0; i < 20000; ++i) manyFit += " 11\n" + std::to_string(i) + "\n 21\n" + std::to_string(i % 7) + "\n";
+  for (int i = 0; i < 20000; ++i) {
+    manyFit += " 11\n" + std::to_string(i) + "\n 21\n" + std::to_string(i % 7) + "\n";
+  }
   std::string plain;
   for (int i = 0; i < 20000; ++i) {
     const std::string x = std::to_string(i % 1000) + ".25", y = std::to_string(i / 1000) + ".5";
-    plain += "  0\nLWPOLYLINE\n  5\n" + std::to_string(i + 100) + "\n  8\nROADS\n 90\n3\n 70\n0\n"
-             " 10\n" + x + "\n 20\n" + y + "\n 10\n" + y + "\n 20\n" + x + "\n 10\n" + x + "\n 20\n" + x + "\n"
-             "  0\nTEXT\n  8\nNAMES\n 10\n" + x + "\n 20\n" + y + "\n 40\n2.5\n  1\nParcel " + x + "\n";
+    plain += "  0\nLWPOLYLINE\n  5\n" + std::to_string(i + 100) + "\n  8\nROADS\n 90\n3\n 70\n0\n";
+    plain += " 10\n" + x + "\n 20\n" + y + "\n 10\n" + y + "\n 20\n" + x + "\n";
+    plain += " 10\n" + x + "\n 20\n" + x + "\n";
+    plain += "  0\nTEXT\n  8\nNAMES\n 10\n" + x + "\n 20\n" + y + "\n 40\n2.5\n  1\nParcel " + x;
+    plain += "\n";
   }
   return {
       {"plain drawing of 40000 entities", Drawing("", plain), false},
