@@ -5,7 +5,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -130,12 +132,23 @@ TEST_F(PtyTest, KeysAreReadRawAndTheModeOfBeforeComesBack) {
   const int slave = slave_;
   {
     Crt crt(std::make_unique<TerminalBackend>(slave));
-    const std::string typed = "a\x1b[D\x03";
-    ASSERT_EQ(::write(master_, typed.data(), typed.size()), ssize_t(typed.size()));
+    // Type only once the device has put the terminal into raw mode: in
+    // line mode the terminal would hold the bytes back, and Ctrl+C would
+    // flush them.
+    std::thread typist([&] {
+      for (int i = 0; i < 2000; ++i) {
+        termios now{};
+        if (::tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      const std::string typed = "a\x1b[D\x03";
+      EXPECT_EQ(::write(master_, typed.data(), typed.size()), ssize_t(typed.size()));
+    });
     EXPECT_EQ(crt.ReadKeyCode(), 'a');
     EXPECT_EQ(crt.ReadKeyCode(), 0);   // left arrow: 0, then its scan code
     EXPECT_EQ(crt.ReadKeyCode(), 75);
     EXPECT_EQ(crt.ReadKeyCode(), 3);   // Ctrl+C is a key, not a signal
+    typist.join();
     termios during{};
     ASSERT_EQ(::tcgetattr(slave, &during), 0);
     EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG), 0u);
