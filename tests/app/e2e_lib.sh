@@ -3,6 +3,7 @@
 # socket name).
 
 fails=0
+unset TMUX  # a nested tmux would refuse to start from inside a tmux session
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"; }
 expect_has() { grep -qF -- "$2" "$1" || { fail "$3: [$2] missing in $1:"; cat -A "$1"; }; }
