@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstring>
 
 #include "kernel/shapefile/mapped_stream.h"
 
@@ -144,16 +145,144 @@ void TGIS_FileSHPInternal::WriteRecordHeader(const TGIS_ShpRecordHeader& header)
 void TGIS_FileSHPInternal::WriteShapeGeometry(const TGIS_Shape& shape) {
   const int64_t headerSize = shape.GeometryHeaderSize();
   const int64_t pointsSize = shape.GeometryPointsSize();
+  std::span<const std::byte> h;
+  std::span<const std::byte> p;
   if (headerSize > 0) {
-    std::span<const std::byte> h = shape.GeometryHeader();
+    h = shape.GeometryHeader();
     assert(h.size() >= size_t(headerSize) && "header block smaller than reported");
-    writer_->Write(h.data(), size_t(headerSize));
+    h = h.first(size_t(headerSize));
+    writer_->Write(h.data(), h.size());
   }
   if (pointsSize > 0) {
-    std::span<const std::byte> p = shape.GeometryPoints();
+    p = shape.GeometryPoints();
     assert(p.size() >= size_t(pointsSize) && "points block smaller than reported");
-    writer_->Write(p.data(), size_t(pointsSize));
+    p = p.first(size_t(pointsSize));
+    if (shape.ShapeKind() != TGIS_ShapeKind::Polygon || !WriteOrientedPolygonPoints(h, p))
+      writer_->Write(p.data(), p.size());
   }
+}
+
+namespace {
+
+TGIS_Coord PointAt(const std::byte* points, int32_t i) {
+  const std::byte* q = points + size_t(i) * 16;
+  return {LoadLEDouble(q), LoadLEDouble(q + 8)};
+}
+
+// Neither zero nor NaN.
+bool HasArea(double area) { return area > 0 || area < 0; }
+
+// Signed area of the ring of Count (>= 1) points at Points, closed
+// implicitly; positive when it runs counter-clockwise.  Also its box.
+double RingArea(const std::byte* points, int32_t count, TGIS_Bounds& box) {
+  const TGIS_Coord origin = PointAt(points, 0);
+  box = {origin.X, origin.Y, origin.X, origin.Y};
+  // Relative to the first point, so that large coordinates (UTM) keep
+  // their precision; the closing edge back to the origin adds nothing.
+  double twice = 0;
+  double px = 0;
+  double py = 0;
+  for (int32_t i = 1; i < count; ++i) {
+    const TGIS_Coord c = PointAt(points, i);
+    box.XMin = std::min(box.XMin, c.X);
+    box.YMin = std::min(box.YMin, c.Y);
+    box.XMax = std::max(box.XMax, c.X);
+    box.YMax = std::max(box.YMax, c.Y);
+    const double x = c.X - origin.X;
+    const double y = c.Y - origin.Y;
+    twice += px * y - x * py;
+    px = x;
+    py = y;
+  }
+  return twice / 2;
+}
+
+enum class Where { Outside, Inside, Boundary };
+
+// Where Q lies against the ring of Count points at Points (closed
+// implicitly), by the even-odd rule.  The crossing test uses the same cross
+// product as the boundary test, so the two never disagree.
+Where Locate(TGIS_Coord q, const std::byte* points, int32_t count) {
+  bool inside = false;
+  TGIS_Coord a = PointAt(points, count - 1);
+  for (int32_t i = 0; i < count; ++i) {
+    const TGIS_Coord b = PointAt(points, i);
+    const double cross = (b.X - a.X) * (q.Y - a.Y) - (b.Y - a.Y) * (q.X - a.X);
+    if (cross == 0 && q.X >= std::min(a.X, b.X) && q.X <= std::max(a.X, b.X) &&
+        q.Y >= std::min(a.Y, b.Y) && q.Y <= std::max(a.Y, b.Y))
+      return Where::Boundary;
+    // An edge crossing the horizontal through Q (half-open in Y) to its right.
+    if ((a.Y > q.Y) != (b.Y > q.Y) && (b.Y > a.Y ? cross > 0 : cross < 0)) inside = !inside;
+    a = b;
+  }
+  return inside ? Where::Inside : Where::Outside;
+}
+
+bool BoxesOverlap(const TGIS_Bounds& a, const TGIS_Bounds& b) {
+  return a.XMin <= b.XMax && b.XMin <= a.XMax && a.YMin <= b.YMax && b.YMin <= a.YMax;
+}
+
+}  // namespace
+
+bool TGIS_FileSHPInternal::WriteOrientedPolygonPoints(std::span<const std::byte> h,
+                                                     std::span<const std::byte> p) {
+  if (h.size() < 40) return false;
+  const int32_t numParts = int32_t(LoadLE32(&h[32]));
+  const int32_t numPoints = int32_t(LoadLE32(&h[36]));
+  if (numParts <= 0 || numPoints <= 0) return false;
+  if (h.size() != 40 + 4 * size_t(numParts) || p.size() != 16 * size_t(numPoints)) return false;
+
+  // One pass: the rings, their signed areas and boxes.
+  rings_.clear();
+  for (int32_t i = 0; i < numParts; ++i) {
+    RingInfo r;
+    r.First = int32_t(LoadLE32(&h[40 + 4 * size_t(i)]));
+    const int32_t next = i + 1 < numParts ? int32_t(LoadLE32(&h[44 + 4 * size_t(i)])) : numPoints;
+    if ((i == 0 && r.First != 0) || r.First < 0 || next < r.First || next > numPoints) return false;
+    r.Count = next - r.First;
+    if (r.Count >= 3) r.Area = RingArea(p.data() + 16 * size_t(r.First), r.Count, r.Box);
+    rings_.push_back(r);
+  }
+
+  bool any = false;
+  if (numParts == 1) {
+    rings_[0].Reverse = rings_[0].Area > 0;
+    any = rings_[0].Reverse;
+  } else {
+    for (RingInfo& r : rings_) {
+      if (!HasArea(r.Area)) continue;
+      int depth = 0;
+      for (const RingInfo& o : rings_) {
+        if (&o == &r || !HasArea(o.Area) || !BoxesOverlap(r.Box, o.Box)) continue;
+        // The first point of R off O's boundary decides; a ring lying wholly
+        // on O's boundary is not inside it.
+        const std::byte* outer = p.data() + 16 * size_t(o.First);
+        for (int32_t k = 0; k < r.Count; ++k) {
+          const Where w = Locate(PointAt(p.data(), r.First + k), outer, o.Count);
+          if (w == Where::Boundary) continue;
+          if (w == Where::Inside) ++depth;
+          break;
+        }
+      }
+      r.Reverse = depth % 2 == 1 ? r.Area < 0 : r.Area > 0;
+      any = any || r.Reverse;
+    }
+  }
+  if (!any) return false;
+
+  for (const RingInfo& r : rings_) {
+    const std::byte* first = p.data() + 16 * size_t(r.First);
+    const size_t bytes = 16 * size_t(r.Count);
+    if (!r.Reverse) {
+      if (bytes > 0) writer_->Write(first, bytes);
+      continue;
+    }
+    reversed_.resize(bytes);
+    for (int32_t k = 0; k < r.Count; ++k)
+      std::memcpy(&reversed_[16 * size_t(k)], first + 16 * size_t(r.Count - 1 - k), 16);
+    writer_->Write(reversed_.data(), bytes);
+  }
+  return true;
 }
 
 // ---- TGIS_FileSHP

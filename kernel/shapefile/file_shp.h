@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "kernel/base/types.h"
 #include "kernel/shapefile/binary_io.h"
@@ -86,7 +87,13 @@ class TGIS_FileSHPInternal {
   // without geometry (content length 2) is written as a null shape (type 0).
   // Raises GIS_RS_ERR_FILEWRITE before the file would outgrow the format.
   void WriteRecordHeader(const TGIS_ShpRecordHeader& header);
-  // The shape's header block then its points block, verbatim.
+  // The shape's header block then its points block, verbatim.  Polygon
+  // rings are written in the format's orientation: a ring inside an odd
+  // number of the shape's other rings (even-odd) is a hole and runs
+  // counter-clockwise, every other ring clockwise.  A ring of the wrong
+  // orientation is written reversed (the shape itself is not touched); part
+  // order, counts and the bounding box stay, rings of zero area stay as they
+  // are.
   void WriteShapeGeometry(const TGIS_Shape& shape);
 
   TGIS_ShpFileHeader Header;
@@ -98,10 +105,24 @@ class TGIS_FileSHPInternal {
   void CheckRoom(int64_t n) const;
 
  private:
+  struct RingInfo {
+    int32_t First = 0;  // index of its first point
+    int32_t Count = 0;  // number of points
+    double Area = 0;    // signed: positive counter-clockwise
+    TGIS_Bounds Box{0, 0, 0, 0};
+    bool Reverse = false;
+  };
+  // Writes a polygon's points block with its rings oriented; false (nothing
+  // written) when every ring already runs the right way or the blocks are
+  // not a well-formed polygon.
+  bool WriteOrientedPolygonPoints(std::span<const std::byte> header, std::span<const std::byte> points);
+
   std::string path_;
   std::unique_ptr<TGIS_MappedStream> stream_;  // reading a file; owns the view
   ByteCursor cursor_;                          // reading; borrows stream_'s bytes
   std::unique_ptr<FileWriter> writer_;         // writing
+  std::vector<RingInfo> rings_;                // reused by every polygon written
+  std::vector<std::byte> reversed_;            // one ring's points, reversed
 };
 
 // The main file.
