@@ -140,7 +140,10 @@ void TGIS_DxfGroupReader::ReadTextGroup() {
     throw EDxfStructure("'" + std::string(codeLine) + "' is not a valid group code");
   }
   code_ = static_cast<int32_t>(code);
-  if (position_ >= size_) return;  // the value keeps its previous text
+  // A code line without its value line: the data was cut off in the middle
+  // of a group, so the drawing is damaged (a drawing that merely ends after
+  // a complete group, without ENDSEC or EOF, is still read).
+  if (position_ >= size_) throw EDxfStructure("group code without a value at the end of the data");
   value_ = ReadLine();
   ++itemsRead_;
 }

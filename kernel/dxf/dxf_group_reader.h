@@ -45,7 +45,9 @@ class TGIS_DxfGroupReader {
   void Reset(const char* data, int64_t size);
 
   // Advances to the next group. Raises EDxfStructure on a code line that is
-  // not an integer or on a binary group running past the end of the data.
+  // not an integer, on a code line that ends the data without its value
+  // line, or on a binary group running past the end of the data. At the end
+  // of the data the current group stays as it is.
   void ReadGroup();
 
   bool IsGroup(int32_t code) const noexcept { return code_ == code; }

@@ -208,11 +208,14 @@ void TGIS_LayerDXF::ReadPolyline() {
   faceList_.clear();
   deferred_ = T_deferredEntity{};
   bool started = false;  // past the POLYLINE's own code-0 group
-  while (!AtEnd()) {
+  for (;;) {
     if (IsGroup(0)) {
       if (IsGroup(0, "VERTEX")) {
+        if (AtEnd()) break;  // a VERTEX with nothing after it
         ReadVertex();
         started = true;
+        // The data ended inside the vertex: its last group is used up.
+        if (AtEnd() && !IsGroup(0)) break;
         continue;
       }
       // SEQEND normally; any other entity means the SEQEND is missing, and
@@ -236,12 +239,14 @@ void TGIS_LayerDXF::ReadPolyline() {
             if (GroupValue() == "ADE") {
               CreatePolylineShape();
               ReadXData();
+              if (!AtEnd()) continue;  // examine the group that ended it
             }
             break;
           default: break;
         }
       }
     }
+    if (AtEnd()) break;
     ReadGroup();
   }
 
@@ -291,10 +296,14 @@ void TGIS_LayerDXF::ReadPolyline() {
 void TGIS_LayerDXF::ReadVertex() {
   ReadGroup();
   TGIS_Coord3D v{0, 0, 0, 0};  // M holds the bulge
-  while (!AtEnd() && !IsGroup(0)) {
+  bool hasX = false;
+  bool hasY = false;
+  bool ended = false;
+  for (;;) {
+    if (IsGroup(0)) break;
     switch (GroupCode()) {
-      case 10: v.X = ValueFloat(); break;
-      case 20: v.Y = ValueFloat(); break;
+      case 10: v.X = ValueFloat(); hasX = true; break;
+      case 20: v.Y = ValueFloat(); hasY = true; break;
       case 30: v.Z = ValueFloat(); break;
       case 42: v.M = ValueFloat(); break;
       case 70:
@@ -307,8 +316,14 @@ void TGIS_LayerDXF::ReadVertex() {
       }
       default: break;
     }
+    if (AtEnd()) {
+      ended = true;
+      break;
+    }
     ReadGroup();
   }
+  // The data ended between the vertex's X and its Y: no vertex is made up.
+  if (ended && hasX && !hasY) return;
   // Vertices stay in object coordinates: bulges are flattened there, and
   // every point is transformed when the geometry is built.
   vertexList_.push_back(v);
@@ -318,11 +333,15 @@ void TGIS_LayerDXF::ReadLwPolyline() {
   entityShape_ = nullptr;
   deferred_ = T_deferredEntity{};
   std::vector<TGIS_DxfBulgeVertex> vertices;
+  bool lastHasY = true;       // the last vertex got its group 20
   bool hasElevation = false;  // group 38 read: every vertex lies at Elevation
   ReadGroup();
   if (IsGroup(8) && !LayerIsVisible(GroupValue())) return;
   bool stopped = false;
-  while (!AtEnd() && !IsGroup(0)) {
+  // Like the immediate readers: the group read last before the end of the
+  // data is handled too.
+  for (;;) {
+    if (IsGroup(0)) break;
     const int common = HandleDeferredGroup();
     if (common < 0) {
       stopped = true;
@@ -332,10 +351,14 @@ void TGIS_LayerDXF::ReadLwPolyline() {
       switch (GroupCode()) {
         case 10:
           if (entityShape_ == nullptr) CreateLwShape();
+          // A vertex that never got its Y is replaced, not kept with Y = 0.
+          if (!lastHasY) vertices.pop_back();
           vertices.push_back({TGIS_Coord3D{ValueFloat(), 0, 0, 0}, 0});
+          lastHasY = false;
           break;
         case 20:
           if (!vertices.empty()) vertices.back().Point.Y = ValueFloat();
+          lastHasY = true;
           break;
         case 30:
           if (!vertices.empty()) {
@@ -355,13 +378,17 @@ void TGIS_LayerDXF::ReadLwPolyline() {
           if (GroupValue() == "ADE") {
             if (entityShape_ == nullptr) CreateLwShape();
             ReadXData();
+            if (!AtEnd()) continue;  // examine the group that ended it
           }
           break;
         default: break;
       }
     }
+    if (AtEnd()) break;
     ReadGroup();
   }
+  // The data ended between a vertex's X and its Y.
+  if (!lastHasY) vertices.pop_back();
   if (entityShape_ == nullptr) return;
   if (!stopped) {
     if (hasElevation)
@@ -401,7 +428,10 @@ void TGIS_LayerDXF::ReadHatch() {
     inPath = false;
   };
 
-  while (!AtEnd() && !IsGroup(0)) {
+  bool vertexOpen = false;  // a polyline path vertex still waits for its Y
+  bool ended = false;       // the data ended inside the entity
+  for (;;) {
+    if (IsGroup(0)) break;
     const int32_t code = GroupCode();
     if (stage == Stage::Paths && !IsBoundaryPathCode(code)) {
       endPath();
@@ -414,6 +444,7 @@ void TGIS_LayerDXF::ReadHatch() {
         if (stage == Stage::Header && code == 30) elevationZ = ValueFloat();
         if (stage == Stage::Header && code == 91) stage = Stage::Paths;
       }
+      if (AtEnd()) break;
       ReadGroup();
       continue;
     }
@@ -427,8 +458,14 @@ void TGIS_LayerDXF::ReadHatch() {
       // data before the first path type: not a path of ours
     } else if (path.IsPolyline) {
       switch (code) {
-        case 10: path.Vertices.push_back({TGIS_Coord3D{ValueFloat(), 0, 0, 0}, 0}); break;
-        case 20: if (!path.Vertices.empty()) path.Vertices.back().Point.Y = ValueFloat(); break;
+        case 10:
+          path.Vertices.push_back({TGIS_Coord3D{ValueFloat(), 0, 0, 0}, 0});
+          vertexOpen = true;
+          break;
+        case 20:
+          if (!path.Vertices.empty()) path.Vertices.back().Point.Y = ValueFloat();
+          vertexOpen = false;
+          break;
         case 42: if (!path.Vertices.empty()) path.Vertices.back().Bulge = ValueFloat(); break;
         default: break;  // 72 has-bulge, 73 closed, 93 count, 97/330 sources
       }
@@ -459,8 +496,14 @@ void TGIS_LayerDXF::ReadHatch() {
         }
       }
     }
+    if (AtEnd()) {
+      ended = true;
+      break;
+    }
     ReadGroup();
   }
+  // The data ended between a vertex's X and its Y: no vertex is made up.
+  if (ended && vertexOpen && inPath && path.IsPolyline && !path.Vertices.empty()) path.Vertices.pop_back();
   endPath();
 
   bool any = false;

@@ -89,16 +89,28 @@ TEST(DxfGroupReader, BadCodeLinesFailWithTheirLineNumber) {
   }
 }
 
-TEST(DxfGroupReader, DataEndingAfterCodeLineKeepsValue) {
-  const std::string text = "8\nWALLS\n62";
+// A code line that ends the data without its value line means the drawing
+// was cut off in the middle of a group; a drawing that ends after a whole
+// group (no ENDSEC, no EOF) is read to its end.
+TEST(DxfGroupReader, DataEndingAfterCodeLineIsDamage) {
+  for (const std::string text : {"8\nWALLS\n62", "8\nWALLS\n62\n", "8\r\nWALLS\r\n 62\r\n"}) {
+    TGIS_DxfGroupReader r;
+    r.Reset(text.data(), static_cast<int64_t>(text.size()));
+    r.ReadGroup();
+    EXPECT_THROW(r.ReadGroup(), EDxfStructure) << text;
+    EXPECT_EQ(r.ItemsRead(), 3) << text;
+  }
+  const std::string whole = "8\nWALLS\n62\n7";
   TGIS_DxfGroupReader r;
-  r.Reset(text.data(), static_cast<int64_t>(text.size()));
+  r.Reset(whole.data(), static_cast<int64_t>(whole.size()));
   r.ReadGroup();
   r.ReadGroup();
   EXPECT_EQ(r.GroupCode(), 62);
-  EXPECT_EQ(r.GroupValue(), "WALLS");
+  EXPECT_EQ(r.GroupValue(), "7");
   EXPECT_TRUE(r.AtEnd());
-  EXPECT_EQ(r.ItemsRead(), 3);
+  r.ReadGroup();  // past the end: the current group stays
+  EXPECT_EQ(r.GroupCode(), 62);
+  EXPECT_EQ(r.GroupValue(), "7");
 }
 
 TEST(DxfGroupReader, SentinelMustBeTheWholeFirstLine) {

@@ -113,5 +113,56 @@ TEST(DxfPolylineDamage, TruncatedDrawingsOpenOrFailCleanly) {
   }
 }
 
+// A text drawing cut off after a whole group is read to its end: the last
+// group counts (the LWPOLYLINE used to drop it and give the vertex Y = 0),
+// and a vertex whose Y never came is not made up. A drawing cut off between
+// a code line and its value is damaged.
+TEST(DxfPolylineDamage, DataEndingInsideAnEntity) {
+  const std::string head = "  0\nSECTION\n  2\nENTITIES\n";
+  const std::string lw = head + "  0\nLWPOLYLINE\n  5\nA1\n  8\n0\n 90\n4\n 70\n";
+  const std::string poly = head + "  0\nPOLYLINE\n  5\nB1\n  8\n0\n 66\n1\n 70\n0\n"
+                           "  0\nVERTEX\n  8\n0\n 10\n1\n 20\n2\n  0\nVERTEX\n  8\n0\n 10\n5\n 20\n6\n"
+                           "  0\nVERTEX\n  8\n0\n 10\n3\n";
+  const std::string hatch = head + "  0\nHATCH\n  5\nC1\n  8\n0\n 70\n1\n 91\n1\n 92\n2\n 72\n0\n"
+                            " 73\n1\n 93\n3\n 10\n0\n 20\n0\n 10\n4\n 20\n0\n 10\n4\n";
+  struct Case {
+    std::string text;
+    std::string handle;
+    std::vector<TGIS_Coord> points;
+  };
+  const Case cases[] = {
+      {lw + "1\n 10\n1\n 20\n2\n 10\n3\n 20\n4\n", "A1", {{1, 2}, {3, 4}, {1, 2}}},
+      {lw + "0\n 10\n1\n 20\n2\n 10\n3\n 20\n4\n", "A1", {{1, 2}, {3, 4}}},
+      {lw + "0\n 10\n1\n 20\n2\n 10\n3\n 20\n4\n 10\n5\n", "A1", {{1, 2}, {3, 4}}},
+      {poly, "B1", {{1, 2}, {5, 6}}},
+      {poly + " 20\n4\n", "B1", {{1, 2}, {5, 6}, {3, 4}}},
+      {hatch, "C1", {{0, 0}, {4, 0}, {0, 0}}},
+      {hatch + " 20\n3\n", "C1", {{0, 0}, {4, 0}, {4, 3}, {0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::vector<ShapeView> shapes = dxftest::Load(WriteTemp("ended.dxf", c.text));
+    const ShapeView* s = dxftest::ByHandle(shapes, c.handle);
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(s->Parts.size(), 1u);
+    dxftest::ExpectPoints(s->Parts[0], c.points);
+  }
+
+  // Cut between a code line and its value: refused with the line number
+  // of that code line.
+  const std::string cut = lw + "1\n 10\n1\n 20\n2\n 10\n3\n 20\n";
+  const std::string path = WriteTemp("cut_value.dxf", cut);
+  TGIS_LayerDXF layer;
+  layer.SetPath(path);
+  try {
+    layer.Open();
+    ADD_FAILURE() << "a drawing cut inside a group opened";
+  } catch (const EGIS_Exception& e) {
+    EXPECT_EQ(e.ErrorCode(), 9) << e.what();
+    EXPECT_EQ(e.Name(), path);
+    EXPECT_EQ(e.Value(), 21);
+  }
+}
+
 }  // namespace
 }  // namespace cadport
