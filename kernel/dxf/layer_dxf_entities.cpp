@@ -53,6 +53,18 @@ TGIS_DxfLabelPosition LabelPositionOf(int32_t value) {
   }
 }
 
+// Whether knots describe a NURBS curve of `count` control points and the
+// given degree: count + degree + 1 ascending values spanning a range.
+bool UsableKnots(const std::vector<double>& knots, std::size_t count, int32_t degree) {
+  if (count < 2) return false;
+  const auto p = static_cast<std::size_t>(std::clamp<int64_t>(degree, 1, static_cast<int64_t>(count) - 1));
+  if (knots.size() != count + p + 1) return false;
+  for (std::size_t i = 1; i < knots.size(); ++i) {
+    if (!(knots[i] >= knots[i - 1])) return false;
+  }
+  return knots[count] > knots[p];
+}
+
 }  // namespace
 
 // ---- entity pass ------------------------------------------------------------------
@@ -548,14 +560,17 @@ void TGIS_LayerDXF::ReadSpline() {
     if (AtEnd()) break;
     ReadGroup();
   }
-  if (!fit.empty()) {
-    for (TGIS_Coord3D& p : fit) p = TransformPoint(p);
-    const auto n = static_cast<int32_t>(std::min<std::size_t>(fit.size(), 1u << 24));
-    EvaluateSpline(fit, n, 4 * n);
-  } else if (!control.empty()) {
+  // The control points and knots are the curve: when they are there it is
+  // evaluated from them, whether or not fit points came along (the fit-point
+  // rule only approximates and misses the fit points themselves).
+  if (!control.empty() && (fit.empty() || UsableKnots(knots, control.size(), degree))) {
     for (TGIS_Coord3D& p : control) p = TransformPoint(p);
     const auto n = static_cast<int32_t>(std::min<std::size_t>(control.size(), 1u << 24));
     EvaluateNurbs(control, knots, weights, degree, 4 * n);
+  } else if (!fit.empty()) {
+    for (TGIS_Coord3D& p : fit) p = TransformPoint(p);
+    const auto n = static_cast<int32_t>(std::min<std::size_t>(fit.size(), 1u << 24));
+    EvaluateSpline(fit, n, 4 * n);
   }
   FinishEntityShape();
 }

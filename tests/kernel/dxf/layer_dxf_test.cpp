@@ -626,6 +626,39 @@ TEST_F(LayerDxfTest, SplineFromControlPointsAgainstEzdxf) {
   for (std::size_t i = 0; i < pts.size(); ++i) ExpectPoint(pts[i], expected[i].X, expected[i].Y, 1e-9);
 }
 
+// A spline that has fit points and also its control points and knots is the
+// NURBS curve of those: it passes through its fit points (ezdxf made the
+// control points from the fit points; the fit points sit at knots 0, 1/4,
+// ..., 1, i.e. at every seventh of the 28 segments).
+TEST_F(LayerDxfTest, SplineWithFitAndControlPointsIsTheNurbsCurve) {
+  TGIS_LayerDXF layer;
+  layer.SetPath(std::string(CADPORT_TEST_DATA) + "/dxf/ezdxf_spline_fit_control.dxf");
+  layer.Open();
+  ASSERT_EQ(layer.Shapes().size(), 1u);
+  const auto pts = Points(*layer.Shapes()[0]);
+  std::ifstream ref(std::string(CADPORT_TEST_DATA) + "/dxf/ezdxf_spline_fit_control.txt");
+  std::vector<TGIS_Coord> expected;
+  double t = 0, x = 0, y = 0;
+  while (ref >> t >> x >> y) expected.push_back({x, y});
+  ASSERT_EQ(expected.size(), 29u);
+  ASSERT_EQ(pts.size(), expected.size());
+  for (std::size_t i = 0; i < pts.size(); ++i) ExpectPoint(pts[i], expected[i].X, expected[i].Y, 1e-9);
+  const TGIS_Coord fit[] = {{0, 0}, {5, 5}, {10, 0}, {15, 5}, {20, 0}};
+  for (std::size_t i = 0; i < 5; ++i) ExpectPoint(pts[7 * i], fit[i].X, fit[i].Y, 1e-9);
+
+  // Knots that do not fit the control points: the fit points are used.
+  const Groups bad = {
+      {0, "SPLINE"}, {5, "S3"}, {71, "3"}, {40, "0"}, {40, "1"},
+      {10, "0"}, {20, "0"}, {10, "1"}, {20, "3"}, {10, "2"}, {20, "0"}, {10, "3"}, {20, "3"},
+      {11, "0"}, {21, "0"}, {11, "1"}, {21, "1"}, {11, "2"}, {21, "0"},
+  };
+  auto fallback = Open(Entities(bad));
+  ASSERT_EQ(fallback->Shapes().size(), 1u);
+  const auto f = Points(*fallback->Shapes()[0]);
+  ASSERT_EQ(f.size(), 13u);
+  ExpectPoint(f[6], 1, 2.0 / 3.0, 1e-6);
+}
+
 TEST_F(LayerDxfTest, BinaryDrawingFromEzdxf) {
   for (const char* name : {"ezdxf_binary_r2000.dxf", "ezdxf_text_r2000.dxf"}) {
     TGIS_LayerDXF layer;
