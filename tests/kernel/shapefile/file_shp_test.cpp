@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -270,6 +271,108 @@ TEST(FileSHP, WriterRefusesToPassTheFormatLimit) {
 TEST(FileSHP, MissingFileIsTheOpenError) {
   EXPECT_THROW(TGIS_FileSHP("/nonexistent/x.shp", false), EFOpenError);
   EXPECT_THROW(TGIS_FileSHP("/nonexistent/x.shp", true), EFOpenError);
+}
+
+// ---- polygon ring orientation
+
+using Ring = std::vector<TGIS_Coord>;
+
+Ring Reversed(Ring r) {
+  std::reverse(r.begin(), r.end());
+  return r;
+}
+
+// Rings of the first record of a main file: part starts, then points.
+std::vector<Ring> ReadRings(const std::string& path, std::vector<std::byte>* geometry) {
+  TGIS_FileSHP reader(path, false);
+  reader.ReadHeader();
+  const TGIS_ShpRecordHeader h = reader.ReadRecordHeader();
+  const std::byte* g = reader.RecordGeometry();
+  geometry->assign(g, g + size_t(h.ContentLength) * 2 - 4);
+  const int32_t parts = int32_t(LoadLE32(g + 32));
+  const int32_t points = int32_t(LoadLE32(g + 36));
+  const std::byte* p = g + 40 + 4 * parts;
+  std::vector<Ring> rings;
+  for (int32_t i = 0; i < parts; ++i) {
+    const int32_t first = int32_t(LoadLE32(g + 40 + 4 * i));
+    const int32_t next = i + 1 < parts ? int32_t(LoadLE32(g + 44 + 4 * i)) : points;
+    Ring r;
+    for (int32_t k = first; k < next; ++k) r.push_back({LoadLEDouble(p + 16 * k), LoadLEDouble(p + 16 * k + 8)});
+    rings.push_back(r);
+  }
+  return rings;
+}
+
+bool SameRing(const Ring& a, const Ring& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](const TGIS_Coord& x, const TGIS_Coord& y) {
+           return x.X == y.X && x.Y == y.Y;
+         });
+}
+
+std::string Text(const std::vector<Ring>& rings) {
+  std::string out;
+  for (const Ring& r : rings) {
+    out += "[";
+    for (const TGIS_Coord& c : r) out += "(" + std::to_string(c.X) + "," + std::to_string(c.Y) + ")";
+    out += "]";
+  }
+  return out;
+}
+
+// Rings written clockwise, holes counter-clockwise (by nesting, even-odd);
+// a ring already right is written as it is, part order stays.
+TEST(FileSHP, PolygonRingsAreOrientedByNesting) {
+  // Counter-clockwise squares, closed.
+  auto square = [](double x0, double y0, double x1, double y1) {
+    return Ring{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}, {x0, y0}};
+  };
+  const Ring outer = square(0, 0, 100, 100);
+  const Ring hole = square(10, 10, 90, 90);
+  const Ring island = square(20, 20, 80, 80);
+  const Ring lake = square(30, 30, 40, 40);
+  const Ring far = square(200, 0, 300, 100);
+  // A hole of the outer square touching it at its corner (0,0): the
+  // decision falls to its next point.
+  const Ring touching = {{0, 0}, {5, 2}, {2, 5}, {0, 0}};
+  const Ring flat = {{50, 50}, {60, 60}, {70, 70}, {50, 50}};  // zero area
+
+  struct Case {
+    const char* name;
+    std::vector<Ring> in;
+    std::vector<Ring> want;
+  } cases[] = {
+      {"single ccw ring becomes cw", {outer}, {Reversed(outer)}},
+      {"single cw ring kept", {Reversed(outer)}, {Reversed(outer)}},
+      {"ccw outer, cw hole swapped", {outer, Reversed(hole)}, {Reversed(outer), hole}},
+      {"hole first keeps its place", {Reversed(hole), outer}, {hole, Reversed(outer)}},
+      {"three levels cw/ccw/cw", {outer, hole, island}, {Reversed(outer), hole, Reversed(island)}},
+      {"four levels", {outer, hole, island, lake}, {Reversed(outer), hole, Reversed(island), lake}},
+      {"two separate outers", {outer, far}, {Reversed(outer), Reversed(far)}},
+      {"hole touching the outer at a vertex", {outer, Reversed(touching)}, {Reversed(outer), touching}},
+      {"zero-area ring left alone", {outer, flat}, {Reversed(outer), flat}},
+      {"already right", {Reversed(outer), hole, Reversed(island)}, {Reversed(outer), hole, Reversed(island)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    auto shape = MakeShape(TGIS_ShapeKind::Polygon, c.in);
+    const std::vector<std::byte> header(shape->GeometryHeader().begin(),
+                                        shape->GeometryHeader().begin() + shape->GeometryHeaderSize());
+    const std::vector<std::byte> points(shape->GeometryPoints().begin(),
+                                        shape->GeometryPoints().begin() + shape->GeometryPointsSize());
+    WriteSet(dir.File("o.shp"), dir.File("o.shx"), {shape.get()});
+    std::vector<std::byte> geometry;
+    const std::vector<Ring> got = ReadRings(dir.File("o.shp"), &geometry);
+    ASSERT_EQ(got.size(), c.want.size()) << Text(got);
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_TRUE(SameRing(got[i], c.want[i])) << i << ": " << Text(got);
+    }
+    // Box, counts and part starts as in the shape; the shape is untouched.
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), geometry.begin()));
+    EXPECT_EQ(geometry.size(), header.size() + points.size());
+    EXPECT_TRUE(std::equal(points.begin(), points.end(), shape->GeometryPoints().begin()));
+  }
 }
 
 }  // namespace

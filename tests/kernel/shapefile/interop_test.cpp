@@ -77,12 +77,30 @@ struct Source {
     arcs.push_back({"null", {}, Values("empty", 1e150, "0", "0", "NULL", "19000101")});
     AddShape(layer, TGIS_ShapeKind::Point, {{{5, 5}}})->SetField("NAME", TGIS_Variant("skipped"));
 
+    // Polygons as drawings hold them: outer rings counter-clockwise, holes
+    // clockwise.  The set carries them the other way round (outer rings
+    // clockwise, holes counter-clockwise), which is how peers tell them apart.
     TGIS_Shape* p = AddShape(layer, TGIS_ShapeKind::Polygon,
-                             {{{0, 0}, {0, 10}, {10, 10}, {10, 0}}, {{2, 2}, {4, 2}, {4, 4}, {2, 4}}});
+                             {{{0, 0}, {10, 0}, {10, 10}, {0, 10}}, {{2, 2}, {2, 4}, {4, 4}, {4, 2}}});
     Set(p, "holed", 0, 1, int64_t(-7), true, EncodeDate(2000, 1, 1));
     polygons.push_back({"polygon",
                         {{{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}}, {{2, 2}, {4, 2}, {4, 4}, {2, 4}, {2, 2}}},
                         Values("holed", 0, "1", "-7", "T", "20000101")});
+    TGIS_Shape* t = AddShape(layer, TGIS_ShapeKind::Polygon, {{{20, 0}, {30, 0}, {25, 5}}});
+    Set(t, "triangle", 0, 1, int64_t(2), false, EncodeDate(2000, 1, 2));
+    polygons.push_back({"polygon", {{{20, 0}, {25, 5}, {30, 0}, {20, 0}}},
+                        Values("triangle", 0, "1", "2", "F", "20000102")});
+    // An island in a lake in a field, all counter-clockwise.
+    TGIS_Shape* n = AddShape(layer, TGIS_ShapeKind::Polygon,
+                             {{{40, 0}, {70, 0}, {70, 30}, {40, 30}},
+                              {{45, 5}, {65, 5}, {65, 25}, {45, 25}},
+                              {{50, 10}, {60, 10}, {60, 20}, {50, 20}}});
+    Set(n, "nested", 0, 1, int64_t(3), true, EncodeDate(2000, 1, 3));
+    polygons.push_back({"polygon",
+                        {{{40, 0}, {40, 30}, {70, 30}, {70, 0}, {40, 0}},
+                         {{45, 5}, {65, 5}, {65, 25}, {45, 25}, {45, 5}},
+                         {{50, 10}, {50, 20}, {60, 20}, {60, 10}, {50, 10}}},
+                        Values("nested", 0, "1", "3", "T", "20000103")});
   }
 
   static void Set(TGIS_Shape* s, const char* name, double elevation, double angle, int64_t count,
@@ -146,13 +164,16 @@ class Interop : public ::testing::Test {
     TGIS_LayerSHP p;
     p.SetPath(polygons_);
     p.ConvertFrom(&source_.layer, source_.layer.Extent(), TGIS_ShapeKind::Polygon, "", false);
-    ASSERT_EQ(p.WrittenCount(), 1);
+    ASSERT_EQ(p.WrittenCount(), 3);
+  }
+
+  static std::string Script() {
+    return std::string(CADPORT_SOURCE_DIR) + "/tests/kernel/shapefile/read_set.py";
   }
 
   std::string ReadWith(const char* reader, const std::string& path) {
-    const std::string script = std::string(CADPORT_SOURCE_DIR) + "/tests/kernel/shapefile/read_set.py";
     int status = 0;
-    std::string out = RunCommand(std::string(kPython) + " " + script + " " + reader + " " + path, &status);
+    std::string out = RunCommand(std::string(kPython) + " " + Script() + " " + reader + " " + path, &status);
     EXPECT_EQ(status, 0) << reader;
     return out;
   }
@@ -232,6 +253,52 @@ TEST_F(Interop, ShapelibReadsWhatWasWritten) {
                            "DXF_LABEL_A: -0.125", "FLAG: Y", "DAY: 20240229"}) {
     EXPECT_NE(dbf.find(want), std::string::npos) << want << "\n" << dbf;
   }
+}
+
+
+// Peers tell outer rings from holes by their orientation (clockwise outer,
+// counter-clockwise hole): every polygon must come back whole, its holes as
+// holes, the island in the lake as a polygon of its own.
+TEST_F(Interop, PyshpAssemblesPolygonsWithTheirHoles) {
+  if (!HavePythonModule("shapefile")) GTEST_SKIP() << "pyshp is not installed";
+  int status = 0;
+  // With its warnings: pyshp tells when it has to guess which rings are holes.
+  const std::string out =
+      RunCommand(std::string(kPython) + " " + Script() + " pyshp-geo " + polygons_ + " 2>&1", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, "G 1 Polygon 2\nG 2 Polygon 1\nG 3 MultiPolygon 2+1\n");
+}
+
+TEST_F(Interop, OgrinfoReadsPolygonsWithTheirHoles) {
+  if (!testing::HaveTool("ogrinfo")) GTEST_SKIP() << "ogrinfo is not installed";
+  int status = 0;
+  const std::string out = RunCommand("ogrinfo -ro -al -q " + polygons_ + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << out;
+  std::vector<std::string> geometries;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t start = line.find_first_not_of(' ');
+    if (start != std::string::npos && (line.compare(start, 8, "POLYGON ") == 0 ||
+                                       line.compare(start, 13, "MULTIPOLYGON ") == 0))
+      geometries.push_back(line.substr(start));
+  }
+  EXPECT_EQ(geometries,
+            (std::vector<std::string>{
+                "POLYGON ((0 0,0 10,10 10,10 0,0 0),(2 2,4 2,4 4,2 4,2 2))",
+                "POLYGON ((20 0,25 5,30 0,20 0))",
+                "MULTIPOLYGON (((40 0,40 30,70 30,70 0,40 0),(45 5,65 5,65 25,45 25,45 5)),"
+                "((50 10,50 20,60 20,60 10,50 10)))"}))
+      << out;
+}
+
+TEST_F(Interop, ShpdumpFindsTheRingOrderValid) {
+  if (!testing::HaveTool("shpdump")) GTEST_SKIP() << "shapelib's tools are not installed";
+  int status = 0;
+  const std::string out = RunCommand("shpdump -validate " + polygons_ + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("\n0 object has invalid ring orderings."), std::string::npos) << out;
+  EXPECT_NE(out.find("Shape:2 (Polygon)"), std::string::npos) << out;
 }
 
 }  // namespace

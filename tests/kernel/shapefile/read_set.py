@@ -2,8 +2,14 @@
 """Prints a shapefile set as another program reads it, in one canonical form.
 
     read_set.py pyshp|gdal path/to/set.shp
+    read_set.py pyshp-geo path/to/set.shp
 
-One line per record:
+pyshp-geo prints how pyshp assembles each record's rings into polygons
+(its __geo_interface__: clockwise rings are outer rings, counter-clockwise
+ones holes), one line per record:
+    G <n> <geo type> <rings of each polygon, "+"-separated>
+
+pyshp and gdal print two lines per record:
     S <n> <kind> <part sizes, comma-separated> <x:y bit patterns, comma-separated>
     R <n> <NAME>=<value>|<NAME>=<value>...
 Coordinates are the 64-bit patterns of the doubles (16 hex digits), so the
@@ -61,6 +67,20 @@ def read_pyshp(path):
         print("R %d %s" % (n, "|".join(values)))
 
 
+def read_pyshp_geo(path):
+    import shapefile
+    r = shapefile.Reader(path)
+    for n, s in enumerate(r.iterShapes(), 1):
+        g = s.__geo_interface__
+        if g["type"] == "Polygon":
+            rings = str(len(g["coordinates"]))
+        elif g["type"] == "MultiPolygon":
+            rings = "+".join(str(len(p)) for p in g["coordinates"])
+        else:
+            rings = "-"
+        print("G %d %s %s" % (n, g["type"], rings))
+
+
 def read_gdal(path):
     from osgeo import ogr
     ds = ogr.Open(path)
@@ -114,4 +134,4 @@ def read_gdal(path):
 
 
 if __name__ == "__main__":
-    {"pyshp": read_pyshp, "gdal": read_gdal}[sys.argv[1]](sys.argv[2])
+    {"pyshp": read_pyshp, "pyshp-geo": read_pyshp_geo, "gdal": read_gdal}[sys.argv[1]](sys.argv[2])
