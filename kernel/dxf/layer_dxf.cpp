@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <ctime>
 #include <exception>
@@ -136,6 +137,19 @@ uint32_t TGIS_LayerDXF::PaletteColor(int32_t number) noexcept {
 // ---- values -----------------------------------------------------------------
 
 double TGIS_LayerDXF::ValueFloat() const {
+  // Nearly every value is a plain number with a dot: from_chars takes it as
+  // it is.  Anything else (a comma, a '+', out of range, not a number at all)
+  // goes through the full parse, which also remembers the separator.
+  if (RememberedDecimalSeparator() == '.') {
+    const std::string_view t = TrimText(GroupValue());
+    if (!t.empty() && t.front() != '+') {
+      double fast = 0;
+      const auto res = std::from_chars(t.data(), t.data() + t.size(), fast);
+      if (res.ec == std::errc() && res.ptr == t.data() + t.size() && std::isfinite(fast)) {
+        return fast;
+      }
+    }
+  }
   double value = 0;
   if (!TryTextToFloat(GroupValue(), value) || !std::isfinite(value)) {
     throw EDxfStructure("'" + std::string(GroupValue()) + "' is not a valid floating point value");
@@ -147,11 +161,95 @@ int32_t TGIS_LayerDXF::ValueInt() const { return TGIS_DxfGroupReader::ToInteger(
 
 bool TGIS_LayerDXF::ValueBlank() const { return TrimBlanks(GroupValue()).empty(); }
 
-std::string TGIS_LayerDXF::Recode(std::string_view text) const {
-  const int32_t from = EffectiveCodePage();
+std::string TGIS_LayerDXF::RecodePlain(std::string_view text) const {
+  const int32_t from = inputCodePage_ >= 0 ? inputCodePage_ : EffectiveCodePage();
   const int32_t to = EffectiveOutCodePage();
   if (from == to) return std::string(text);
   return RecodeText(text, from, to);
+}
+
+std::string TGIS_LayerDXF::Recode(std::string_view text) const {
+  std::string out = RecodePlain(text);
+  if (!decodeEscapes_ || out.find("\\U+") == std::string::npos) return out;
+  out = DecodeUnicodeEscapes(out);
+  const int32_t to = EffectiveOutCodePage();
+  if (to != 0 && to != kCodePageUTF8) out = RecodeText(out, kCodePageUTF8, to);
+  return out;
+}
+
+std::string TGIS_LayerDXF::DecodeUnicodeEscapes(std::string_view text) {
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\\' && i + 7 <= text.size() && text[i + 1] == 'U' &&
+        text[i + 2] == '+') {
+      uint32_t cp = 0;
+      bool ok = true;
+      for (std::size_t k = 3; k < 7; ++k) {
+        const int h = hex(text[i + k]);
+        if (h < 0) {
+          ok = false;
+          break;
+        }
+        cp = cp * 16 + static_cast<uint32_t>(h);
+      }
+      if (ok && cp != 0 && (cp < 0xD800 || cp > 0xDFFF)) {
+        if (cp < 0x80) {
+          out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+          out += static_cast<char>(0xC0 | (cp >> 6));
+          out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+          out += static_cast<char>(0xE0 | (cp >> 12));
+          out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        i += 7;
+        continue;
+      }
+    }
+    out += text[i];
+    ++i;
+  }
+  return out;
+}
+
+int32_t TGIS_LayerDXF::CodePageOfName(std::string_view name) {
+  name = TrimBlanks(name);
+  std::string upper(name);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  auto numberAfter = [&](std::string_view prefix) -> int32_t {
+    if (upper.size() <= prefix.size() || upper.compare(0, prefix.size(), prefix) != 0) return -1;
+    int64_t n = 0;
+    if (!TGIS_DxfGroupReader::ParseInteger(std::string_view(upper).substr(prefix.size()), n)) return -1;
+    return n > 0 && n < 100000 ? static_cast<int32_t>(n) : -1;
+  };
+  if (const int32_t n = numberAfter("ANSI_"); n > 0) return n;
+  if (const int32_t n = numberAfter("DOS"); n > 0) return n;
+  for (std::string_view iso : {"ISO8859-", "ISO-8859-", "ISO8859_"}) {
+    if (const int32_t n = numberAfter(iso); n > 0) return n <= 16 ? 28590 + n : -1;
+  }
+  struct T_named {
+    std::string_view name;
+    int32_t codePage;
+  };
+  static constexpr T_named kNamed[] = {
+      {"MACINTOSH", 10000}, {"BIG5", 950},   {"GB2312", 936},      {"KSC5601", 949},
+      {"JOHAB", 1361},      {"ASCII", 20127}, {"UTF8", kCodePageUTF8}, {"UTF-8", kCodePageUTF8},
+  };
+  for (const T_named& n : kNamed) {
+    if (upper == n.name) return n.codePage;
+  }
+  return -1;
 }
 
 // ---- Setup --------------------------------------------------------------------
@@ -196,6 +294,10 @@ void TGIS_LayerDXF::Setup() {
 
     // Reader state.
     versionText_.clear();
+    versionCode_.clear();
+    drawingCodePage_ = -1;
+    inputCodePage_ = -1;
+    decodeEscapes_ = false;
     reader_.Reset(stream_->Memory(), stream_->Size());
     entityMatrix_ = TGIS_DxfMatrix::Identity();
     insertMatrix_ = TGIS_DxfMatrix::Identity();
@@ -226,6 +328,11 @@ void TGIS_LayerDXF::Setup() {
       while (!AtEnd() && !IsGroup(0, "EOF")) {
         if (IsGroup(9, "$ACADVER")) {
           ReadVersion();
+        } else if (IsGroup(9, "$DWGCODEPAGE")) {
+          ReadGroup();
+          if (IsGroup(0) || IsGroup(9)) continue;  // a variable without its value
+          const int32_t codePage = CodePageOfName(GroupValue());
+          drawingCodePage_ = codePage > 0 && IsCodePageSupported(codePage) ? codePage : -1;
         } else if (IsGroup(2, "TABLES")) {
           ReadTables();
         } else if (IsGroup(0, "BLOCK")) {
@@ -242,6 +349,7 @@ void TGIS_LayerDXF::Setup() {
         ReadGroup();
       }
       CompleteLayerFilter();
+      ChooseInputCodePage();
       if (entities) ReadEntities();
       ClipToHeader();
     } catch (const T_busyFailure& f) {
@@ -276,9 +384,27 @@ void TGIS_LayerDXF::Setup() {
   newFilePath_.clear();
 }
 
+// Texts of a drawing before release 2007 (AC1021) are in the code page its
+// $DWGCODEPAGE names, with \U+XXXX escapes for characters outside it; from
+// release 2007 on they are UTF-8. A code page set on the layer wins.
+void TGIS_LayerDXF::ChooseInputCodePage() {
+  const bool unicode = !versionCode_.empty() && versionCode_ >= "AC1021";
+  decodeEscapes_ = !unicode;
+  if (CodePage() >= 0) {
+    inputCodePage_ = EffectiveCodePage();
+  } else if (unicode) {
+    inputCodePage_ = kCodePageUTF8;
+  } else if (drawingCodePage_ > 0) {
+    inputCodePage_ = drawingCodePage_;
+  } else {
+    inputCodePage_ = EffectiveCodePage();
+  }
+}
+
 void TGIS_LayerDXF::ReadVersion() {
   ReadGroup();
   const std::string_view v = GroupValue();
+  versionCode_.assign(TrimBlanks(v));
   if (v == "AC1006") {
     versionText_ = "R10";
   } else if (v == "AC1009") {

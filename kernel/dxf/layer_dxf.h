@@ -151,6 +151,16 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   const std::string& NewFilePath() const noexcept { return newFilePath_; }
   void SetNewFilePath(const std::string& path) { newFilePath_ = path; }
 
+  // The code page named by $DWGCODEPAGE (-1 when none or not known), and the
+  // code page the drawing's texts were read in (see Setup).
+  int32_t DrawingCodePage() const noexcept { return drawingCodePage_; }
+  int32_t InputCodePage() const noexcept { return inputCodePage_; }
+  // The code page number of a $DWGCODEPAGE name ("ANSI_1252", "DOS850",
+  // "ISO8859-2", ...); -1 for a name not known.
+  static int32_t CodePageOfName(std::string_view name);
+  // Text with its \U+XXXX escapes replaced by the UTF-8 characters.
+  static std::string DecodeUnicodeEscapes(std::string_view text);
+
   // The style the load gave a shape (null when none).
   const TGIS_DxfShapeStyle* ShapeStyle(std::int32_t uid) const;
 
@@ -184,10 +194,17 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   int32_t ValueInt() const;
   // Whether the current value is blank after trimming.
   bool ValueBlank() const;
-  // A drawing text converted from the layer's code page to its output one.
+  // A drawing text (layer name, label, extended data value) converted from
+  // the drawing's input code page to the layer's output one; texts of
+  // drawings before release 2007 also get their \U+XXXX escapes decoded.
   std::string Recode(std::string_view text) const;
+  // The same without escape decoding.
+  std::string RecodePlain(std::string_view text) const;
 
   void ReadVersion();
+  // Decides InputCodePage from the layer's CodePage, the release and
+  // $DWGCODEPAGE.
+  void ChooseInputCodePage();
 
   // ---- header and tables -----------------------------------------------------
   void ReadExtMin();
@@ -267,6 +284,10 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   TGIS_DxfGroupReader reader_;
   std::string versionText_;
   std::string newFilePath_;
+  std::string versionCode_;        // $ACADVER as written ("AC1015", ...)
+  int32_t drawingCodePage_ = -1;   // from $DWGCODEPAGE
+  int32_t inputCodePage_ = -1;     // texts are read in this code page
+  bool decodeEscapes_ = false;     // release before 2007: \U+XXXX escapes
 
   // ---- tables -------------------------------------------------------------------
   TGIS_DxfNameTable<int32_t> layerVisibility_;  // kept after Setup

@@ -272,7 +272,7 @@ void TGIS_LayerDXF::ReadText() {
     ReadGroup();
   }
   if (haveText || !chunks.empty()) {
-    SetEntityField(kFieldLabel, TGIS_Variant(CleanLabel(chunks + text)));
+    SetEntityField(kFieldLabel, TGIS_Variant(CleanLabel(Recode(chunks + text))));
     if (TGIS_DxfShapeStyle* style = EntityStyle()) style->ShowsLabel = true;
   }
   // A TEXT's insertion point is in object coordinates; an MTEXT's in world.
@@ -712,8 +712,7 @@ void TGIS_LayerDXF::ReadXData() {
           if (FindField(tokens[0]) < 0) {
             DeclareFileField(tokens[0], TGIS_FieldKind::String, 255, 0, true);
           }
-          entityShape_->SetField(tokens[0], TGIS_Variant(RecodeText(tokens[1], EffectiveCodePage(),
-                                                                    EffectiveOutCodePage())));
+          entityShape_->SetField(tokens[0], TGIS_Variant(Recode(tokens[1])));
         }
       } catch (const std::exception&) {
         // A pair that cannot be stored is skipped.

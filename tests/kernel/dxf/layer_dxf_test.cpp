@@ -590,6 +590,92 @@ TEST_F(LayerDxfTest, ExtendedDataFields) {
   EXPECT_EQ(Field(*shapes[2], "DXF_HANDLE"), "P3");
 }
 
+// Drawings before release 2007 hold their texts in the code page named by
+// $DWGCODEPAGE, with \U+XXXX escapes for characters outside it; later ones
+// hold UTF-8. Layer names, labels and extended data arrive as UTF-8.
+TEST_F(LayerDxfTest, TextsArriveAsUtf8WhateverTheDrawingsCodePage) {
+  struct Case {
+    const char* file;
+    int32_t drawingCodePage;
+    int32_t inputCodePage;
+    const char* layerName;
+    const char* text;
+    const char* mtext;
+    const char* owner;
+  };
+  const Case cases[] = {
+      {"ezdxf_cp1252_r2000.dxf", 1252, 1252, "Straße", "Höhe 12° Ж", "Maß Ü", "Müller"},
+      {"ezdxf_cp1251_r2000.dxf", 1251, 1251, "Слой", "Высота 5", "Ж°", "Иван"},
+      {"ezdxf_utf8_r2018.dxf", 1252, kCodePageUTF8, "Straße", "Höhe 12° Ж", "Maß Ü", "Müller"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    TGIS_LayerDXF layer;
+    layer.SetPath(std::string(CADPORT_TEST_DATA) + "/dxf/" + c.file);
+    layer.Open();
+    EXPECT_EQ(layer.DrawingCodePage(), c.drawingCodePage);
+    EXPECT_EQ(layer.InputCodePage(), c.inputCodePage);
+    const auto& shapes = layer.Shapes();
+    ASSERT_EQ(shapes.size(), 2u);
+    EXPECT_EQ(Field(*shapes[0], "DXF_LAYER"), c.layerName);
+    EXPECT_EQ(Field(*shapes[0], "DXF_LABEL"), c.text);
+    EXPECT_EQ(Field(*shapes[0], "OWNER"), c.owner);
+    EXPECT_EQ(Field(*shapes[1], "DXF_LAYER"), c.layerName);
+    EXPECT_EQ(Field(*shapes[1], "DXF_LABEL"), c.mtext);
+  }
+
+  // A code page set on the layer wins over the drawing's.
+  TGIS_LayerDXF forced;
+  forced.SetPath(std::string(CADPORT_TEST_DATA) + "/dxf/ezdxf_cp1251_r2000.dxf");
+  forced.SetCodePage(1252);
+  forced.Open();
+  EXPECT_EQ(forced.InputCodePage(), 1252);
+  ASSERT_FALSE(forced.Shapes().empty());
+  EXPECT_EQ(Field(*forced.Shapes()[0], "DXF_LAYER"), "Ñëîé");
+}
+
+TEST_F(LayerDxfTest, CodePageNamesAndEscapes) {
+  const std::pair<const char*, int32_t> names[] = {
+      {"ANSI_1252", 1252}, {"ansi_1251", 1251}, {"ANSI_932", 932}, {"DOS850", 850},
+      {"DOS866", 866},     {"ISO8859-2", 28592}, {"MACINTOSH", 10000}, {"BIG5", 950},
+      {"UTF8", kCodePageUTF8}, {" ANSI_1250 ", 1250}, {"ANSI_", -1}, {"KLINGON", -1}, {"", -1},
+  };
+  for (const auto& [name, codePage] : names) EXPECT_EQ(TGIS_LayerDXF::CodePageOfName(name), codePage) << name;
+
+  const std::pair<const char*, const char*> escapes[] = {
+      {"\\U+00B0", "°"},          {"45\\U+00b0 N", "45° N"}, {"\\U+0416\\U+20AC", "Ж€"},
+      {"\\U+00", "\\U+00"},       {"\\U+GGGG", "\\U+GGGG"},  {"\\U+D800", "\\U+D800"},
+      {"a\\P\\U+0041", "a\\PA"},  {"plain", "plain"},
+  };
+  for (const auto& [in, out] : escapes) EXPECT_EQ(TGIS_LayerDXF::DecodeUnicodeEscapes(in), out) << in;
+
+  // Hand-written drawings: an unknown code page name recodes nothing; a
+  // release-2018 text keeps a backslash sequence as it is.
+  const std::string latin = "\xC4" "bc";  // "Äbc" in code page 1252
+  struct Case {
+    std::string version;
+    std::string codePage;
+    std::string text;
+    std::string label;
+  };
+  const Case cases[] = {
+      {"AC1015", "ANSI_1252", latin + " \\U+0416", "Äbc Ж"},
+      {"", "ANSI_1252", latin, "Äbc"},
+      {"AC1015", "KLINGON", latin, latin},
+      {"AC1032", "ANSI_1252", "Äbc \\U+0416", "Äbc \\U+0416"},
+  };
+  for (const Case& c : cases) {
+    Groups header = {{0, "SECTION"}, {2, "HEADER"}};
+    if (!c.version.empty()) header.push_back({9, "$ACADVER"}), header.push_back({1, c.version});
+    header.push_back({9, "$DWGCODEPAGE"});
+    header.push_back({3, c.codePage});
+    header.push_back({0, "ENDSEC"});
+    auto layer = Open(Entities({{0, "TEXT"}, {8, "0"}, {10, "1"}, {20, "2"}, {1, c.text}}, header));
+    ASSERT_EQ(layer->Shapes().size(), 1u);
+    EXPECT_EQ(Field(*layer->Shapes()[0], "DXF_LABEL"), c.label) << c.version << " " << c.codePage;
+  }
+}
+
 TEST_F(LayerDxfTest, SplineThroughFitPoints) {
   const Groups entities = {
       {0, "SPLINE"}, {5, "S1"}, {74, "3"}, {11, "0"}, {21, "0"}, {31, "0"},
