@@ -703,7 +703,8 @@ void TGIS_LayerDXF::ReadXData() {
   // Ends at its closing brace; another application's data or the next
   // entity also ends it, so a block without a brace cannot swallow the rest
   // of the drawing.
-  while (!AtEnd() && !IsGroup(1002, "}") && !IsGroup(0) && !IsGroup(1001)) {
+  for (;;) {
+    if (IsGroup(1002, "}") || IsGroup(0) || IsGroup(1001)) break;
     if (IsGroup(1000)) {
       try {
         tokenizer.Tokenize(GroupValue(), "=");
@@ -718,6 +719,7 @@ void TGIS_LayerDXF::ReadXData() {
         // A pair that cannot be stored is skipped.
       }
     }
+    if (AtEnd()) break;  // the group read last counts too
     ReadGroup();
   }
 }

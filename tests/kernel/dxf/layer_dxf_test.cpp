@@ -588,6 +588,12 @@ TEST_F(LayerDxfTest, ExtendedDataFields) {
   EXPECT_LT(layer->FindField("IGNORED"), 0);
   EXPECT_EQ(Field(*shapes[1], "OWNER"), "Jones");
   EXPECT_EQ(Field(*shapes[2], "DXF_HANDLE"), "P3");
+
+  // A drawing that ends right after a value (no ENDSEC, no EOF) keeps it.
+  auto ended = Open(DxfText({{0, "SECTION"}, {2, "ENTITIES"}, {0, "POINT"}, {5, "P4"}, {10, "1"},
+                             {20, "1"}, {1001, "ADE"}, {1000, "OWNER=Last"}}));
+  ASSERT_EQ(ended->Shapes().size(), 1u);
+  EXPECT_EQ(Field(*ended->Shapes()[0], "OWNER"), "Last");
 }
 
 // Drawings before release 2007 hold their texts in the code page named by
