@@ -231,9 +231,10 @@ void TGIS_FileDBF::AppendRecord(const TGIS_Shape& shape) {
   if (dummyOnly_) {
     record_.push_back(' ');
   } else {
+    ResolveSourceFields(shape);
     for (int32_t i = 0; i < layer_.FieldsCount(); ++i) {
       const TGIS_FieldInfo& f = *layer_.FieldInfo(i);
-      if (!f.Deleted) WriteValue(shape, f);
+      if (!f.Deleted) WriteValue(shape, f, sourceIndex_[size_t(i)]);
     }
   }
   // The lengths were fixed by the descriptors.
@@ -243,14 +244,37 @@ void TGIS_FileDBF::AppendRecord(const TGIS_Shape& shape) {
   ++recordCount_;
 }
 
-void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f) {
+void TGIS_FileDBF::ResolveSourceFields(const TGIS_Shape& shape) {
+  TGIS_LayerVector* source = shape.Layer();
+  const int32_t count = layer_.FieldsCount();
+  const int32_t sourceCount = source != nullptr ? source->FieldsCount() : -1;
+  if (source == sourceLayer_ && sourceCount == sourceFieldsCount_ &&
+      sourceIndex_.size() == size_t(count)) {
+    return;
+  }
+  sourceIndex_.assign(size_t(count), -1);
+  if (source != nullptr) {
+    for (int32_t i = 0; i < count; ++i) {
+      const std::string& name = layer_.FieldInfo(i)->NewName;
+      // A virtual name (GIS_UID, ...) wins over a field of that name: by name.
+      if (VirtualFieldIndex(name) >= 0) continue;
+      sourceIndex_[size_t(i)] = source->FindField(name);
+    }
+  }
+  sourceLayer_ = source;
+  sourceFieldsCount_ = sourceCount;
+}
+
+void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f,
+                              int32_t sourceIndex) {
   const int width = std::max(f.NewWidth, 0);
   std::string text;
   switch (f.FieldKind) {
     case TGIS_FieldKind::String: {
       std::string value;
       try {
-        value = shape.GetField(f.NewName).ToText();
+        value = (sourceIndex >= 0 ? shape.GetFieldAt(sourceIndex) : shape.GetField(f.NewName))
+                    .ToText();
       } catch (...) {
         value.clear();
       }
@@ -264,7 +288,7 @@ void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f) 
       TGIS_Variant raw;
       bool failed = false;
       try {
-        raw = shape.GetFieldRaw(f.NewName);
+        raw = sourceIndex >= 0 ? shape.GetFieldRawAt(sourceIndex) : shape.GetFieldRaw(f.NewName);
       } catch (...) {
         failed = true;
       }

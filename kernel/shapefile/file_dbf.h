@@ -108,7 +108,11 @@ class TGIS_FileDBF {
 
   void ReadHeader();
   void ReadFieldDescriptors();
-  void WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& field);
+  // sourceIndex: the field's index in the shape's layer, or -1 to look the
+  // name up (virtual fields, no layer).
+  void WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& field, int32_t sourceIndex);
+  // Fills sourceIndex_ for the layer of shape when it is not the one cached.
+  void ResolveSourceFields(const TGIS_Shape& shape);
 
   std::string path_;
   TGIS_LayerVector& layer_;  // not owned; outlives this object
@@ -129,6 +133,12 @@ class TGIS_FileDBF {
   // Writing: the record being built (reused).
   std::string record_;
   bool dummyOnly_ = false;
+  // Writing: for each field of layer_, its index in sourceLayer_ (the layer
+  // of the shapes written), or -1 for a lookup by name.  A scan does not
+  // change its layer's fields, so the names are resolved once per layer.
+  const TGIS_LayerVector* sourceLayer_ = nullptr;
+  int32_t sourceFieldsCount_ = -1;
+  std::vector<int32_t> sourceIndex_;
 };
 
 }  // namespace cadport

@@ -600,8 +600,21 @@ void TGIS_LayerVector::ConvertFrom(TGIS_LayerVector* source, const TGIS_Bounds& 
 // ---- attribute fields -------------------------------------------------------------
 
 std::int32_t TGIS_LayerVector::FindField(std::string_view name) {
-  for (std::size_t i = 0; i < fields_.size(); ++i)
-    if (FieldNamesEqual(fields_[i]->NewName, name)) return static_cast<std::int32_t>(i);
+  if (name.empty()) {
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+      if (fields_[i]->NewName.empty()) return static_cast<std::int32_t>(i);
+    return -1;
+  }
+  // Names often share a prefix ("DXF_..."): the length and the last letter
+  // rule out most fields before the full comparison.
+  const char last = AsciiUpper(name.back());
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    const std::string& candidate = fields_[i]->NewName;
+    if (candidate.size() == name.size() && AsciiUpper(candidate.back()) == last &&
+        FieldNamesEqual(candidate, name)) {
+      return static_cast<std::int32_t>(i);
+    }
+  }
   return -1;
 }
 

@@ -169,6 +169,10 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   // Field code (shape_fields.cpp).
   virtual TGIS_Variant GetField(std::string_view name) const;
   virtual TGIS_Variant GetFieldRaw(std::string_view name) const;
+  // GetField / GetFieldRaw of the layer's field at index (from FindField on
+  // Layer(), not a virtual field name), without looking the name up again.
+  TGIS_Variant GetFieldAt(std::int32_t index) const;
+  TGIS_Variant GetFieldRawAt(std::int32_t index) const;
   // Measures and tests (shape_measures.cpp).
   virtual double Distance(const TGIS_Coord& point, double limit) const;
   virtual double DistanceToPart(const TGIS_Coord& point, int part,

@@ -86,6 +86,20 @@ TGIS_Variant TGIS_Shape::GetField(std::string_view name) const {
   return FieldKindDefault(layer->FieldInfo(index)->FieldKind);
 }
 
+TGIS_Variant TGIS_Shape::GetFieldRawAt(std::int32_t index) const {
+  TGIS_LayerVector* layer = Layer();
+  if (layer == nullptr || index < 0 || index >= layer->FieldsCount()) return {};
+  return StoredOrFileValue(*this, *layer, index);
+}
+
+TGIS_Variant TGIS_Shape::GetFieldAt(std::int32_t index) const {
+  TGIS_LayerVector* layer = Layer();
+  if (layer == nullptr || index < 0 || index >= layer->FieldsCount()) return {};
+  TGIS_Variant value = StoredOrFileValue(*this, *layer, index);
+  if (!value.IsEmpty()) return value;
+  return FieldKindDefault(layer->FieldInfo(index)->FieldKind);
+}
+
 void TGIS_Shape::SetField(std::string_view name, const TGIS_Variant& value) {
   TGIS_LayerVector* layer = Layer();
   const std::int32_t index = layer != nullptr ? layer->FindField(name) : -1;
