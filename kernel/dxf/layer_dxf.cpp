@@ -1,6 +1,8 @@
 #include "kernel/dxf/layer_dxf.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -99,6 +101,11 @@ void ScaledProgress(int64_t position, int64_t size, int32_t& outPosition, int32_
   outPosition = static_cast<int32_t>(std::min(position, size) >> shift);
   outSize = static_cast<int32_t>(size >> shift);
 }
+
+// Pages of the drawing are released in steps of this many bytes, keeping
+// this many bytes behind the reader's furthest position.
+constexpr int64_t kReleaseStep = 8 << 20;
+constexpr int64_t kReleaseBehind = 1 << 20;
 
 // Raised through the reader when the viewer's busy handler raises: the
 // load then ends with the handler's own error, not a structure error.
@@ -306,8 +313,22 @@ void TGIS_LayerDXF::Setup() {
     headerExtent_ = NullBounds3D();
     entityShape_ = nullptr;
     entityLayer_.clear();
-    if (viewer != nullptr) {
-      reader_.SetProgressHandler([this, viewer](int64_t position, int64_t size) {
+    // The pages read are given back to the system as the reader moves on,
+    // so that the peak holds the shapes and a window of the drawing, not
+    // the whole drawing beside them.  The mapping is shared and read-only:
+    // a page needed again (a block definition) comes back from the file.
+    const char* const base = stream_->Memory();
+    const int64_t pageSize = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+    reader_.SetProgressHandler([this, viewer, base, pageSize, released = int64_t{0}](
+                                   int64_t position, int64_t size) mutable {
+      const int64_t keep = position - kReleaseBehind;
+      if (base != nullptr && keep - released >= kReleaseStep) {
+        const int64_t upTo = keep / pageSize * pageSize;
+        ::madvise(const_cast<char*>(base) + released, static_cast<std::size_t>(upTo - released),
+                  MADV_DONTNEED);
+        released = upTo;
+      }
+      if (viewer != nullptr) {
         int32_t pos = 0;
         int32_t end = 0;
         ScaledProgress(position, size, pos, end);
@@ -317,8 +338,8 @@ void TGIS_LayerDXF::Setup() {
         } catch (...) {
           throw T_busyFailure{std::current_exception()};
         }
-      });
-    }
+      }
+    });
 
     std::exception_ptr busyError;
     bool failed = false;
