@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cmath>
+#include <charconv>
+#include <random>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -83,6 +84,41 @@ TEST_F(LayerDxfNumbers, WrittenFormsGiveTheirValues) {
     EXPECT_EQ(p.Y, cases[i].ey) << cases[i].y;
   }
   EXPECT_EQ(RememberedDecimalSeparator(), '.');
+}
+
+TEST_F(LayerDxfNumbers, RandomDecimalsMatchFromChars) {
+  // Mantissas of every length, long fractions, exponents: each coordinate
+  // must be the correctly rounded value from_chars gives for its text.
+  std::mt19937_64 rng(8);
+  auto digits = [&](int n) {
+    std::string d;
+    for (int k = 0; k < n; ++k) d += static_cast<char>('0' + rng() % 10);
+    return d;
+  };
+  std::vector<std::pair<std::string, std::string>> points;
+  std::vector<double> expected;
+  while (points.size() < 3000) {
+    std::string text = rng() % 3 == 0 ? "-" : "";
+    const std::string whole = digits(static_cast<int>(rng() % 21));
+    const std::string fraction = digits(static_cast<int>(rng() % 27));
+    if (whole.empty() && fraction.empty()) continue;
+    text += whole;
+    if (!fraction.empty() || rng() % 4 == 0) text += "." + fraction;
+    if (rng() % 8 == 0) text += "e" + std::to_string(static_cast<int>(rng() % 40) - 20);
+    double value = 0;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+    ASSERT_EQ(res.ec, std::errc()) << text;
+    ASSERT_EQ(res.ptr, text.data() + text.size()) << text;
+    points.emplace_back(text, "0");
+    expected.push_back(value);
+  }
+  TGIS_LayerDXF layer;
+  layer.SetPath(Path(points));
+  layer.Open();
+  ASSERT_EQ(layer.Shapes().size(), points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    EXPECT_EQ(layer.Shapes()[i]->GetPoint(0, 0).X, expected[i]) << points[i].first;
+  }
 }
 
 TEST_F(LayerDxfNumbers, NonNumbersAndOverflowAreRefused) {
