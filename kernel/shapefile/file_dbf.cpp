@@ -92,6 +92,16 @@ void LeftPad(std::string& out, std::string_view text, int width) {
   out.append(text.substr(0, size_t(width)));
 }
 
+// Bytes of text kept in a field of width bytes: cut at a character boundary
+// when the text is UTF-8; other code pages are cut at the byte.
+size_t StringCut(std::string_view text, int width) {
+  size_t cut = std::min(text.size(), size_t(std::max(width, 0)));
+  if (cut < text.size() && ValidUtf8(text)) {
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  }
+  return cut;
+}
+
 }  // namespace
 
 // ---- construction
@@ -267,8 +277,10 @@ void TGIS_FileDBF::ResolveSourceFields(const TGIS_Shape& shape) {
 
 void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f,
                               int32_t sourceIndex) {
+  // The value goes straight into the record, then is cut or padded with
+  // blanks to the field's width.
   const int width = std::max(f.NewWidth, 0);
-  std::string text;
+  const size_t start = record_.size();
   switch (f.FieldKind) {
     case TGIS_FieldKind::String: {
       std::string value;
@@ -278,7 +290,7 @@ void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f,
       } catch (...) {
         value.clear();
       }
-      text = StringText(value, width);
+      record_.append(value, 0, StringCut(value, width));
       break;
     }
     case TGIS_FieldKind::Number:
@@ -293,29 +305,22 @@ void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f,
         failed = true;
       }
       if (f.FieldKind == TGIS_FieldKind::Number)
-        text = failed ? NumberText(TGIS_Variant(std::string("?")), width, f.NewDecimal)
-                      : NumberText(raw, width, f.NewDecimal);
+        record_.append(failed ? NumberText(TGIS_Variant(std::string("?")), width, f.NewDecimal)
+                              : NumberText(raw, width, f.NewDecimal));
       else if (f.FieldKind == TGIS_FieldKind::Float)
-        text = failed ? FloatText(TGIS_Variant(0.0)) : FloatText(raw);
+        record_.append(failed ? FloatText(TGIS_Variant(0.0)) : FloatText(raw));
       else if (f.FieldKind == TGIS_FieldKind::Boolean)
-        text.assign(1, failed ? ' ' : BooleanText(raw));
+        record_.push_back(failed ? ' ' : BooleanText(raw));
       else
-        text = failed ? std::string("19000101") : DateText(raw);
+        record_.append(failed ? std::string("19000101") : DateText(raw));
       break;
     }
   }
-  text.resize(size_t(width), ' ');
-  record_.append(text);
+  record_.resize(start + size_t(width), ' ');
 }
 
 std::string TGIS_FileDBF::StringText(std::string_view text, int width) {
-  size_t cut = std::min(text.size(), size_t(std::max(width, 0)));
-  // Cut at a character boundary when the text is UTF-8; other code pages
-  // are cut at the byte.
-  if (cut < text.size() && ValidUtf8(text)) {
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  }
-  std::string out(text.substr(0, cut));
+  std::string out(text.substr(0, StringCut(text, width)));
   out.resize(size_t(std::max(width, 0)), ' ');
   return out;
 }
