@@ -116,6 +116,9 @@ struct T_busyFailure {
 }  // namespace
 
 bool TGIS_DxfNameLess::operator()(std::string_view a, std::string_view b) const noexcept {
+  // Shorter names first, then case-blind: names are equal exactly when they
+  // are equal case-blind, and most comparisons end at the length.
+  if (a.size() != b.size()) return a.size() < b.size();
   return CompareTextNoCase(a, b) < 0;
 }
 
