@@ -68,7 +68,7 @@ fuzz:
 	    -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/$$t/ \
 	    > build/fuzz/$$t.log 2>&1; \
 	  status=$$?; \
-	  grep -E '^(#[0-9]+ *DONE|stat::|SUMMARY)' build/fuzz/$$t.log; \
+	  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|SUMMARY)' build/fuzz/$$t.log; \
 	  if [ $$status -ne 0 ]; then echo "fuzz_$$t FAILED (status $$status): see build/fuzz/$$t.log"; \
 	    failed="$$failed $$t"; fi; \
 	done; \
