@@ -499,58 +499,55 @@ void TGIS_LayerDXF::Read3DFace() {
 
 // ---- SPLINE ------------------------------------------------------------------------------------------------
 
+namespace {
+
+// One point list of a SPLINE given as X, Y and optional Z groups. A point is
+// taken once its X and Y are both read (2D writers omit the Z group); a Z
+// group belongs to the point just taken.
+struct SplinePoints {
+  std::vector<TGIS_Coord3D> points;
+  TGIS_Coord3D pending{};
+  bool hasX = false;
+  bool lastOpen = false;  // the last point may still take its Z
+
+  void X(double v) {
+    pending = {v, 0, 0, 0};
+    hasX = true;
+    lastOpen = false;
+  }
+  void Y(double v) {
+    if (!hasX) return;
+    pending.Y = v;
+    points.push_back(pending);
+    hasX = false;
+    lastOpen = true;
+  }
+  void Z(double v) {
+    if (lastOpen) points.back().Z = v;
+    lastOpen = false;
+  }
+};
+
+}  // namespace
+
 void TGIS_LayerDXF::ReadSpline() {
   if (!BeginImmediate(TGIS_ShapeKind::Arc)) return;
   SetEntityTransform(kWorldZ);
-  std::vector<TGIS_Coord3D> fit;
-  std::vector<TGIS_Coord3D> control;
+  SplinePoints fitGroups;      // 11/21/31
+  SplinePoints controlGroups;  // 10/20/30
   std::vector<double> knots;
   std::vector<double> weights;
   int32_t degree = 3;
-  TGIS_Coord3D pendingFit{};
-  bool fitHasX = false;
-  bool lastFitOpen = false;  // the last fit point may still take a group 31
-  TGIS_Coord3D pendingControl{};
-  bool controlHasX = false;
-  bool lastControlOpen = false;
   for (;;) {
     if (IsGroup(0)) break;
     if (!HandleCommonGroup(false, false)) {
       switch (GroupCode()) {
-        case 11:
-          pendingFit = {ValueFloat(), 0, 0, 0};
-          fitHasX = true;
-          lastFitOpen = false;
-          break;
-        case 21:
-          if (fitHasX) {
-            pendingFit.Y = ValueFloat();
-            fit.push_back(pendingFit);
-            fitHasX = false;
-            lastFitOpen = true;
-          }
-          break;
-        case 31:
-          if (lastFitOpen) fit.back().Z = ValueFloat();
-          lastFitOpen = false;
-          break;
-        case 10:
-          pendingControl = {ValueFloat(), 0, 0, 0};
-          controlHasX = true;
-          lastControlOpen = false;
-          break;
-        case 20:
-          if (controlHasX) {
-            pendingControl.Y = ValueFloat();
-            control.push_back(pendingControl);
-            controlHasX = false;
-            lastControlOpen = true;
-          }
-          break;
-        case 30:
-          if (lastControlOpen) control.back().Z = ValueFloat();
-          lastControlOpen = false;
-          break;
+        case 11: fitGroups.X(ValueFloat()); break;
+        case 21: fitGroups.Y(ValueFloat()); break;
+        case 31: fitGroups.Z(ValueFloat()); break;
+        case 10: controlGroups.X(ValueFloat()); break;
+        case 20: controlGroups.Y(ValueFloat()); break;
+        case 30: controlGroups.Z(ValueFloat()); break;
         case 40: knots.push_back(ValueFloat()); break;
         case 41: weights.push_back(ValueFloat()); break;
         case 71: degree = ValueInt(); break;
@@ -560,6 +557,8 @@ void TGIS_LayerDXF::ReadSpline() {
     if (AtEnd()) break;
     ReadGroup();
   }
+  std::vector<TGIS_Coord3D>& fit = fitGroups.points;
+  std::vector<TGIS_Coord3D>& control = controlGroups.points;
   // The control points and knots are the curve: when they are there it is
   // evaluated from them, whether or not fit points came along (the fit-point
   // rule only approximates and misses the fit points themselves).
