@@ -56,7 +56,7 @@ std::string SkippedLine(std::int64_t points, std::int64_t multipoints, std::int6
   return line + " (a shapefile holds one kind)";
 }
 
-bool RunConversion(const TRunState& state, Crt& crt) {
+bool RunConversion(const TRunState& state, Crt& crt, TDrawingRelease release) {
   int column = 1;
   int row = 1;
   {
@@ -84,6 +84,14 @@ bool RunConversion(const TRunState& state, Crt& crt) {
       progress.reset();
     }
     bitmap.reset();
+    if (release == TDrawingRelease::KeepToExit && viewer) {
+      // Deliberately not freed: the process ends next and takes the memory
+      // back in one go.  The pointer stays reachable, so leak checkers
+      // do not count it as lost.
+      static TGIS_Viewer* keptToExit = nullptr;
+      keptToExit = viewer.release();
+      (void)keptToExit;
+    }
     viewer.reset();
     if (shp) {
       backups = shp->BackupNames();

@@ -27,7 +27,16 @@ class Crt;
 // convert (the error line has been shown, no file touched).  Any error is
 // shown as "Error while converting" and raised again after the clean-up;
 // an interrupt arrives as TInterrupted the same way.
-bool RunConversion(const TRunState& state, Crt& crt);
+//
+// `release` says what becomes of the drawing's shapes at the end: freed one
+// by one (the default, for callers that go on), or kept until the process
+// exits, which gives all the memory back at once.  Freeing a large drawing
+// shape by shape takes a tenth of the whole run; a process that ends right
+// after the conversion has no use for that.
+enum class TDrawingRelease { Free, KeepToExit };
+
+bool RunConversion(const TRunState& state, Crt& crt,
+                   TDrawingRelease release = TDrawingRelease::Free);
 
 // Removes the files a shapefile import leaves beside its target: the
 // temporary files always, the backups of replaced files only once the new

@@ -75,7 +75,7 @@ int RunProgram(int argc, char** argv) {
     if (!ParseArguments(args, state, *crt)) {
       status = state.ExitStatus;
     } else {
-      status = RunConversion(state, *crt) ? kExitSuccess : kExitFailure;
+      status = RunConversion(state, *crt, TDrawingRelease::KeepToExit) ? kExitSuccess : kExitFailure;
     }
   } catch (const TInterrupted& e) {
     status = InterruptExitStatus(e.Signal());

@@ -310,6 +310,7 @@ void TGIS_LayerDXF::Setup() {
     decodeEscapes_ = false;
     reader_.Reset(stream_->Memory(), stream_->Size());
     entityMatrix_ = TGIS_DxfMatrix::Identity();
+    entityIdentity_ = true;
     insertMatrix_ = TGIS_DxfMatrix::Identity();
     blockDepth_ = 0;
     expansionItems_ = 0;

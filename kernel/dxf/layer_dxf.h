@@ -245,7 +245,13 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   // EntityMatrix := the object matrix of the extrusion (x InsertMatrix inside
   // a block). Raises EDxfStructure for a zero-length extrusion.
   void SetEntityTransform(const TGIS_Coord3D& extrusion);
-  TGIS_Coord3D TransformPoint(const TGIS_Coord3D& point) const;
+  TGIS_Coord3D TransformPoint(const TGIS_Coord3D& point) const {
+    // Most entities lie in the world plane outside any block: the identity
+    // gives the same numbers as the full product (adding 0 turns -0 into 0,
+    // as the product's translation term does).
+    if (entityIdentity_) return TGIS_Coord3D{point.X + 0.0, point.Y + 0.0, point.Z + 0.0};
+    return DxfMatrixApply(entityMatrix_, point);
+  }
   // Adds the points of the uniform cubic B-spline through `count` points.
   void EvaluateSpline(const std::vector<TGIS_Coord3D>& points, int32_t count, int32_t steps);
   // The NURBS curve of control points, knots and weights (de Boor).
@@ -308,6 +314,7 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   TGIS_Shape* entityShape_ = nullptr;     // the shape being built; owned by the layer
   std::string entityLayer_;               // drawing layer of the entity being read
   TGIS_DxfMatrix entityMatrix_ = TGIS_DxfMatrix::Identity();
+  bool entityIdentity_ = true;            // entityMatrix_ is the identity
 
   // ---- deferred entity state (POLYLINE, LWPOLYLINE, MPOLYGON, HATCH) -------------
   struct T_deferredEntity {
@@ -328,6 +335,7 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   std::vector<TGIS_Coord3D> vertexList_;           // M holds the bulge
   std::vector<std::array<int32_t, 4>> faceList_;  // polyface vertex numbers
   std::vector<TGIS_Coord3D> pointList_;            // scratch list of one entity
+  std::vector<TGIS_DxfBulgeVertex> bulgeVertices_; // scratch vertices of one LWPOLYLINE
 
   // ---- block state ----------------------------------------------------------------
   TGIS_DxfNameTable<TGIS_DxfBlockEntry> blockIndex_;

@@ -166,16 +166,14 @@ void TGIS_LayerDXF::FinishEntityShape() {
 
 void TGIS_LayerDXF::SetEntityTransform(const TGIS_Coord3D& extrusion) {
   TGIS_DxfMatrix m = TGIS_DxfMatrix::Identity();
-  if (!(extrusion.X == 0 && extrusion.Y == 0 && extrusion.Z == 1)) {
+  const bool worldPlane = extrusion.X == 0 && extrusion.Y == 0 && extrusion.Z == 1;
+  if (!worldPlane) {
     if (!DxfObjectMatrix(extrusion, m)) {
       throw EDxfStructure("extrusion direction of zero length");
     }
   }
   entityMatrix_ = blockDepth_ > 0 ? DxfMatrixMultiply(m, insertMatrix_) : m;
-}
-
-TGIS_Coord3D TGIS_LayerDXF::TransformPoint(const TGIS_Coord3D& point) const {
-  return DxfMatrixApply(entityMatrix_, point);
+  entityIdentity_ = worldPlane && blockDepth_ == 0;
 }
 
 // ---- POINT ----------------------------------------------------------------------------------

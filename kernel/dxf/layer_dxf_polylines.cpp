@@ -332,7 +332,9 @@ void TGIS_LayerDXF::ReadVertex() {
 void TGIS_LayerDXF::ReadLwPolyline() {
   entityShape_ = nullptr;
   deferred_ = T_deferredEntity{};
-  std::vector<TGIS_DxfBulgeVertex> vertices;
+  // Kept between entities: a drawing holds many polylines.
+  std::vector<TGIS_DxfBulgeVertex>& vertices = bulgeVertices_;
+  vertices.clear();
   bool lastHasY = true;       // the last vertex got its group 20
   bool hasElevation = false;  // group 38 read: every vertex lies at Elevation
   ReadGroup();
