@@ -48,28 +48,31 @@ bench:
 # FUZZ_SECONDS on a working copy of its seed corpus (build/fuzz/corpus).
 # Crash, leak and timeout inputs land in build/fuzz/artifacts/<target>/;
 # keep the ones that matter in fuzz/corpus/<target>/.  Logs: build/fuzz/<target>.log.
+# FUZZ_DIR puts the build and the working corpus elsewhere, so that two runs
+# can go side by side.
 FUZZ_SECONDS ?= 300
+FUZZ_DIR ?= build/fuzz
 FUZZ_TARGETS ?= dxf_text_reader dxf_binary_reader dxf_layer shp_reader dbf_reader
 
 fuzz: SHELL := /bin/bash
 fuzz:
 	@scripts/install-deps.sh fuzz
-	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCADPORT_TESTS=OFF -DCADPORT_FUZZ=ON
-	cmake --build build/fuzz -j $(JOBS) --target fuzzers
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
 	@failed=""; for t in $(FUZZ_TARGETS); do \
-	  mkdir -p build/fuzz/corpus/$$t build/fuzz/artifacts/$$t; \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/artifacts/$$t; \
 	  case $$t in shp_reader|dbf_reader) len=16384;; *) len=65536;; esac; \
 	  case $$t in dxf_*) dict=-dict=fuzz/dxf.dict;; *) dict=;; esac; \
 	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
 	  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  build/fuzz/fuzz/fuzz_$$t build/fuzz/corpus/$$t fuzz/corpus/$$t \
+	  $(FUZZ_DIR)/fuzz/fuzz_$$t $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t \
 	    -max_total_time=$(FUZZ_SECONDS) -timeout=5 -rss_limit_mb=2048 -max_len=$$len $$dict \
-	    -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/$$t/ \
-	    > build/fuzz/$$t.log 2>&1; \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/artifacts/$$t/ \
+	    > $(FUZZ_DIR)/$$t.log 2>&1; \
 	  status=$$?; \
-	  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|SUMMARY)' build/fuzz/$$t.log; \
-	  if [ $$status -ne 0 ]; then echo "fuzz_$$t FAILED (status $$status): see build/fuzz/$$t.log"; \
+	  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|SUMMARY)' $(FUZZ_DIR)/$$t.log; \
+	  if [ $$status -ne 0 ]; then echo "fuzz_$$t FAILED (status $$status): see $(FUZZ_DIR)/$$t.log"; \
 	    failed="$$failed $$t"; fi; \
 	done; \
 	if [ -n "$$failed" ]; then echo "Fuzzers with findings:$$failed"; exit 1; fi
