@@ -29,9 +29,11 @@ std::string AsciiUpper(std::string_view s) {
 }
 
 // A drawing to read: anything but a folder.
+// A drawing is a regular file (or a link to one): a folder is not, and a
+// FIFO or device would block the reader or cannot be mapped.
 bool InputExists(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // A name the conversion would replace: anything at all, a dangling

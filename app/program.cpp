@@ -30,7 +30,12 @@ std::string ClassNameOf(std::exception_ptr error) {
     int status = 0;
     std::unique_ptr<char, decltype(&std::free)> name(
         abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), &std::free);
-    return status == 0 && name ? std::string(name.get()) : std::string(type->name());
+    std::string text = status == 0 && name ? std::string(name.get()) : std::string(type->name());
+    // The program's own error classes go by their plain names, as
+    // EGIS_Exception does.
+    constexpr std::string_view kOwnNamespace = "cadport::";
+    if (std::string_view(text).starts_with(kOwnNamespace)) text.erase(0, kOwnNamespace.size());
+    return text;
   }
 }
 
@@ -92,7 +97,9 @@ int RunProgram(int argc, char** argv) {
     std::fputs(report.c_str(), stderr);
     std::fflush(stderr);
   }
-  if (const int s = PendingInterrupt(); s != 0 && status == kExitSuccess) {
+  // A signal that arrived during the run decides the status, also when it
+  // broke a system call and so ended the run through an error.
+  if (const int s = PendingInterrupt(); s != 0 && status != kExitRefused) {
     status = InterruptExitStatus(s);
   }
   return status;

@@ -98,6 +98,11 @@ TGIS_Coord3D DxfMatrixApply(const TGIS_DxfMatrix& m, const TGIS_Coord3D& p) {
 }
 
 bool DxfArbitraryAxes(const TGIS_Coord3D& n, TGIS_Coord3D& ax, TGIS_Coord3D& ay) {
+  // The extrusion direction is a unit vector by definition; a writer's
+  // rounding (or a damaged file) can make it slightly longer or shorter, so
+  // the direction is normalised before the rule is applied and used as the
+  // Z row, as other readers of the format do: its length neither flips the
+  // choice of axis nor scales heights.
   TGIS_Coord3D unit = Point3(n.X, n.Y, n.Z);
   if (!Normalise(unit)) return false;
   // The format's rule: a direction close to the world Z axis takes its X axis

@@ -111,7 +111,10 @@ void TGIS_LayerDXF::ReadInsert(const std::string* parentName) {
   int64_t resumePosition = StreamPosition();
   ReadGroup();
   if (IsGroup(8) && !LayerIsVisible(GroupValue())) return;
-  while (!AtEnd() && !IsGroup(0)) {
+  // Like the entity readers: the group read last before the end of the
+  // data is handled too.
+  for (;;) {
+    if (IsGroup(0)) break;
     switch (GroupCode()) {
       case 2: blockName = std::string(GroupValue()); break;
       case 10: insertPoint_.X = ValueFloat(); break;
@@ -127,6 +130,7 @@ void TGIS_LayerDXF::ReadInsert(const std::string* parentName) {
       default: break;
     }
     resumePosition = StreamPosition();
+    if (AtEnd()) break;
     ReadGroup();
   }
   // resumePosition: where the code-0 group that ended the INSERT starts

@@ -224,8 +224,10 @@ void TGIS_LayerDXF::ReadText() {
   std::string text;
   for (;;) {
     if (IsGroup(0)) break;
+    // Groups after (101, "Embedded Object") belong to that object, up to the
+    // extended data, which always comes last in an entity.
+    if (embedded && GroupCode() >= 1000) embedded = false;
     if (embedded) {
-      // Groups after (101, "Embedded Object") belong to that object.
     } else if (!HandleCommonGroup(false, false)) {
       switch (GroupCode()) {
         case 10: p.X = ValueFloat(); break;
@@ -549,6 +551,12 @@ void TGIS_LayerDXF::ReadSpline() {
         case 40: knots.push_back(ValueFloat()); break;
         case 41: weights.push_back(ValueFloat()); break;
         case 71: degree = ValueInt(); break;
+        case 70:
+        case 72:
+        case 73:
+        case 74:
+          ValueInt();  // flags and counts: only checked, the points are counted as read
+          break;
         default: break;
       }
     }
@@ -628,7 +636,11 @@ void TGIS_LayerDXF::EvaluateNurbs(const std::vector<TGIS_Coord3D>& control,
     entityShape_->AddPoint3D(control[0]);
     return;
   }
-  const int64_t p = std::clamp<int64_t>(degree, 1, count - 1);
+  // The work per point grows with the square of the degree: a degree far
+  // beyond any drawing program's (they stop at about 10) is taken as the
+  // highest one, so that a small file cannot keep the reader busy for hours.
+  constexpr int64_t kMaxDegree = 15;
+  const int64_t p = std::clamp<int64_t>(degree, 1, std::min<int64_t>(count - 1, kMaxDegree));
   // Knots are a claim: a vector of the wrong length or not ascending is
   // replaced by the clamped uniform one.
   std::vector<double> knots = knotsIn;
@@ -660,10 +672,11 @@ void TGIS_LayerDXF::EvaluateNurbs(const std::vector<TGIS_Coord3D>& control,
   std::vector<double> dy(dx.size());
   std::vector<double> dz(dx.size());
   std::vector<double> dw(dx.size());
+  // Knot span s with knots[s] <= u < knots[s+1], p <= s < count; u only
+  // grows, so the search goes on from the span found last.
+  int64_t s = p;
   for (int32_t k = 0; k <= segments; ++k) {
     const double u = k == segments ? u1 : u0 + (u1 - u0) * k / segments;
-    // Knot span s with knots[s] <= u < knots[s+1], p <= s < count.
-    int64_t s = p;
     while (s < count - 1 && knots[static_cast<std::size_t>(s + 1)] <= u) ++s;
     for (int64_t j = 0; j <= p; ++j) {
       const TGIS_Coord3D& c = control[static_cast<std::size_t>(s - p + j)];

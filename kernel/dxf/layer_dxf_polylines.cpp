@@ -45,10 +45,13 @@ bool IsBoundaryPathCode(int32_t code) {
 }
 
 // Appends p unless it repeats the last point (edges of a path share ends).
+// The tolerance only absorbs the rounding of an arc's computed end (a few
+// units in the last place); at survey coordinates (millions of metres) it is
+// some micrometres, so no drawn vertex is lost.
 void AppendDistinct(std::vector<TGIS_Coord3D>& ring, const TGIS_Coord3D& p) {
   if (!ring.empty()) {
     const TGIS_Coord3D& q = ring.back();
-    const double tol = 1e-9 * (1.0 + std::fabs(p.X) + std::fabs(p.Y));
+    const double tol = 1e-12 * (1.0 + std::fabs(p.X) + std::fabs(p.Y));
     if (std::fabs(q.X - p.X) <= tol && std::fabs(q.Y - p.Y) <= tol) return;
   }
   ring.push_back(p);
@@ -187,7 +190,9 @@ void TGIS_LayerDXF::CreateDeferredShape(TGIS_ShapeKind kind, bool addPart) {
 void TGIS_LayerDXF::CreatePolylineShape() {
   SetEntityTransform(deferred_.Extrusion);
   const int32_t flags = deferred_.Flags;
-  const bool firstZ = !vertexList_.empty() && vertexList_.front().Z != 0.0;
+  // The first vertex's height where it ends up (a block reference may lift
+  // a flat polyface, or lower a raised one to 0).
+  const bool firstZ = !vertexList_.empty() && TransformPoint(vertexList_.front()).Z != 0.0;
   const bool polygon =
       (flags & kPolylineClosed) != 0 || ((flags & kPolylinePolyface) != 0 && firstZ);
   const bool created = entityShape_ == nullptr;
@@ -363,10 +368,10 @@ void TGIS_LayerDXF::ReadLwPolyline() {
           lastHasY = true;
           break;
         case 30:
-          if (!vertices.empty()) {
-            vertices.back().Point.Z = ValueFloat();
-            deferred_.Elevation = vertices.back().Point.Z;
-          }
+          // Also before the first vertex: then the elevation the shape is
+          // created with.
+          deferred_.Elevation = ValueFloat();
+          if (!vertices.empty()) vertices.back().Point.Z = deferred_.Elevation;
           break;
         case 38:
           deferred_.Elevation = ValueFloat();
@@ -443,6 +448,9 @@ void TGIS_LayerDXF::ReadHatch() {
       const int common = HandleDeferredGroup();
       if (common < 0) return;
       if (common == 0) {
+        // The elevation point and the seed points are no vertices, but a
+        // coordinate that is not a number is a damaged drawing all the same.
+        if (code == 10 || code == 20 || code == 11 || code == 21) ValueFloat();
         if (stage == Stage::Header && code == 30) elevationZ = ValueFloat();
         if (stage == Stage::Header && code == 91) stage = Stage::Paths;
       }

@@ -36,6 +36,49 @@ TGIS_Bounds IndexExtent(const TGIS_Shape& shape) {
 bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); }
 
+// Length in bytes of the UTF-8 character starting at text[at]; a stray byte
+// counts as a character of its own.
+std::size_t CharLength(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 1;
+  if (at + n > text.size()) return 1;
+  for (std::size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 1;
+  return n;
+}
+
+std::size_t CharCount(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); at += CharLength(text, at)) ++count;
+  return count;
+}
+
+// Names are counted and replaced by characters, not bytes: a letter such as
+// "ö" is one character and becomes one "_", so the result is plain ASCII
+// that fits the format's name length.
+std::string IdentifierCandidate(std::string_view name, std::size_t characters) {
+  std::vector<std::string_view> chars;
+  for (std::size_t at = 0; at < name.size() && chars.size() < characters;) {
+    const std::size_t n = CharLength(name, at);
+    chars.push_back(name.substr(at, n));
+    at += n;
+  }
+  const auto blank = [](std::string_view c) {
+    return c.size() == 1 && static_cast<unsigned char>(c[0]) <= ' ';
+  };
+  std::size_t first = 0;
+  std::size_t last = chars.size();
+  while (first < last && blank(chars[first])) ++first;
+  while (last > first && blank(chars[last - 1])) --last;
+  std::string candidate;
+  for (std::size_t k = first; k < last; ++k) {
+    const std::string_view c = chars[k];
+    const bool keep = c.size() == 1 && (k == first ? IsIdentStart(c[0]) : IsIdentChar(c[0]));
+    candidate += keep ? c[0] : (k == first ? 'F' : '_');
+  }
+  return candidate;
+}
+
 // text followed by counter as upper-case hexadecimal of at least digits digits.
 std::string WithCounter(std::string_view text, int digits, int counter) {
   char buf[16];
@@ -715,16 +758,13 @@ void TGIS_LayerVector::MakeExportNames(std::int32_t maxLength, bool renameAll) {
       // A field as the file declares it keeps its name.
       candidate = field.NewName;
     } else {
-      std::size_t a = std::min(field.NewName.size() + 2, limit);
-      candidate = std::string(TrimText(std::string_view(field.NewName).substr(0, a)));
+      std::size_t a = std::min(CharCount(field.NewName) + 2, limit);
+      candidate = IdentifierCandidate(field.NewName, a);
       if (candidate.empty()) {
         candidate = "FIELD";
         // Room for the name itself, so that a counter does not replace it.
         a = std::min(candidate.size() + 2, limit);
       }
-      if (!IsIdentStart(candidate[0])) candidate[0] = 'F';
-      for (std::size_t k = 1; k < candidate.size(); ++k)
-        if (!IsIdentChar(candidate[k])) candidate[k] = '_';
 
       const auto taken = [&](const std::string& name) {
         for (std::size_t k = 0; k < fields_.size(); ++k)

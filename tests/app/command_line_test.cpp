@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "app/memory_backend.h"
 #include "app/program.h"
 #include "kernel/base/exception.h"
+#include "kernel/shapefile/mapped_stream.h"
 
 namespace cadport {
 namespace {
@@ -120,9 +122,11 @@ TEST_F(ParseArgumentsTest, StrayIndexOrTableIsNotOverwrittenWithoutTheSwitch) {
   }
 }
 
-TEST_F(ParseArgumentsTest, MissingInputAndFoldersAreNotFound) {
+TEST_F(ParseArgumentsTest, MissingInputFoldersAndFifosAreNotFound) {
   fs::create_directories(P("dir.dxf"));
-  for (const std::string name : {"none", "dir"}) {
+  // A FIFO would block the reader for good.
+  ASSERT_EQ(::mkfifo(P("pipe.dxf").c_str(), 0600), 0);
+  for (const std::string name : {"none", "dir", "pipe"}) {
     SCOPED_TRACE(name);
     state_ = TRunState{};
     EXPECT_FALSE(Parse({P(name)}));
@@ -208,6 +212,10 @@ TEST(FrontEnd, ErrorReportNamesTheClassAndEndsTheMessageWithAFullStop) {
       ErrorReport(std::make_exception_ptr(std::runtime_error("bad thing.")), "cadport");
   EXPECT_EQ(other,
             "Exception std::runtime_error in module cadport at 00000000.\nbad thing.\n\n");
+  // The program's own classes without their namespace.
+  const std::string open =
+      ErrorReport(std::make_exception_ptr(EFOpenError("cannot open", "/t/a.dxf", 0)), "cadport");
+  EXPECT_EQ(open.substr(0, open.find('\n')), "Exception EFOpenError in module cadport at 00000000.");
 }
 
 }  // namespace

@@ -204,6 +204,12 @@ std::vector<BoundCase> BoundCases() {
   for (int i = 0; i < 20000; ++i) {
     manyFit += " 11\n" + std::to_string(i) + "\n 21\n" + std::to_string(i % 7) + "\n";
   }
+  // Degree one below the point count: without a bound on the degree the
+  // evaluation grows with the cube of the points (minutes for 40 KB).
+  std::string highDegree = "  0\nSPLINE\n  8\n0\n 70\n8\n 71\n1199\n 73\n1200\n";
+  for (int i = 0; i < 1200; ++i) {
+    highDegree += " 10\n" + std::to_string(i) + "\n 20\n" + std::to_string(i % 5) + "\n 30\n0\n";
+  }
   std::string plain;
   for (int i = 0; i < 20000; ++i) {
     const std::string x = std::to_string(i % 1000) + ".25", y = std::to_string(i / 1000) + ".5";
@@ -222,6 +228,7 @@ std::vector<BoundCase> BoundCases() {
       {"spline of huge counts", Drawing("", spline), false},
       {"spline of 2000 control points", Drawing("", manyKnots), false},
       {"spline of 20000 fit points", Drawing("", manyFit), false},
+      {"spline of degree 1199", Drawing("", highDegree), false},
       {"grid insert of 32767 by 32767",
        Drawing(Block("G", kLine), Insert("G", 0, " 70\n32767\n 71\n32767\n 44\n1\n 45\n1\n")),
        true},

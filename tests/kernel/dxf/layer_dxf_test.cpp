@@ -539,6 +539,8 @@ TEST_F(LayerDxfTest, TextLabelsAndPositions) {
       {0, "MTEXT"}, {5, "T3"}, {10, "5"}, {20, "6"}, {71, "2"}, {3, "first "}, {3, "second "},
       {1, "last"}, {210, "0"}, {220, "0"}, {230, "-1"},
       {101, "Embedded Object"}, {10, "99"}, {20, "99"}, {1, "not the label"},
+      // Extended data comes after the embedded object and is the entity's.
+      {1001, "ADE"}, {1002, "{"}, {1000, "OWNER=Smith"}, {1002, "}"},
   };
   auto layer = Open(Entities(entities));
   const auto& shapes = layer->Shapes();
@@ -554,6 +556,7 @@ TEST_F(LayerDxfTest, TextLabelsAndPositions) {
   EXPECT_NEAR(style->LabelRotation, -std::numbers::pi / 6, 1e-12);
   EXPECT_EQ(Field(*shapes[1], "DXF_LABEL"), "No\\Pbraces");
   EXPECT_EQ(Field(*shapes[2], "DXF_LABEL"), "first second last");
+  EXPECT_EQ(Field(*shapes[2], "OWNER"), "Smith");
   ExpectPoint(shapes[2]->GetPoint(0, 0), 5, 6);  // MTEXT: world coordinates
   EXPECT_STREQ(DxfLabelPositionName(layer->ShapeStyle(shapes[2]->Uid())->LabelPosition), "DOWNLEFT");
 }

@@ -119,6 +119,10 @@ TEST(FieldList, ExportNamesFitTheTargetRules) {
   layer.AddField("ELEVATION_HEIGHT2", TGIS_FieldKind::Float, 10, 2);
   layer.AddField("  ", TGIS_FieldKind::String, 10, 0);
   layer.AddField("a-b.c", TGIS_FieldKind::String, 10, 0);
+  // Characters, not bytes: each letter outside ASCII is one "_".
+  layer.AddField("H\xC3\xB6he", TGIS_FieldKind::String, 10, 0);
+  layer.AddField("Stra\xC3\x9F" "enname_lang", TGIS_FieldKind::String, 10, 0);
+  layer.AddField("\xC3\x84" "rea", TGIS_FieldKind::String, 10, 0);
   layer.SetModified(false);
   layer.MakeExportNames(11, false);
   EXPECT_EQ(layer.FieldInfo(0)->ExportName, "Fst_value");
@@ -126,6 +130,9 @@ TEST(FieldList, ExportNamesFitTheTargetRules) {
   EXPECT_EQ(layer.FieldInfo(2)->ExportName, "ELEVATION01");
   EXPECT_EQ(layer.FieldInfo(3)->ExportName, "FIELD");
   EXPECT_EQ(layer.FieldInfo(4)->ExportName, "a_b_c");
+  EXPECT_EQ(layer.FieldInfo(5)->ExportName, "H_he");
+  EXPECT_EQ(layer.FieldInfo(6)->ExportName, "Stra_enname");
+  EXPECT_EQ(layer.FieldInfo(7)->ExportName, "Frea");
   EXPECT_TRUE(layer.Modified());
 
   // Unchanged names are no change.
