@@ -544,7 +544,9 @@ void TGIS_LayerDXF::ReadTables() {
         switch (GroupCode()) {
           case 2: name.assign(GroupValue()); break;
           case 3: description.assign(GroupValue()); break;
-          case 73: elements = ValueInt(); break;
+          case 73:
+            if (!ValueBlank()) elements = ValueInt();  // a blank value is ignored
+            break;
           default: break;  // pattern elements are not used
         }
         ReadGroup();

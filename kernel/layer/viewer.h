@@ -253,7 +253,6 @@ class TGIS_Viewer : public TGIS_BaseObject {
   std::int32_t busyLevel_ = 0;
   std::int32_t updateLock_ = 0;
   bool redrawPending_ = false;
-  std::int32_t paintLevel_ = 0;
   // Owned; released last attached first (see Clear), not by the vector's
   // own destruction order.
   std::vector<std::unique_ptr<TGIS_LayerAbstract>> layers_;

@@ -18,13 +18,13 @@ namespace {
 
 // ---- little-endian fields of the geometry blocks ---------------------------
 
-std::uint64_t ByteSwap64(std::uint64_t v) {
+[[maybe_unused]] std::uint64_t ByteSwap64(std::uint64_t v) {
   v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
   v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
   return (v << 32) | (v >> 32);
 }
 
-std::uint32_t ByteSwap32(std::uint32_t v) {
+[[maybe_unused]] std::uint32_t ByteSwap32(std::uint32_t v) {
   return ((v & 0xFFu) << 24) | ((v & 0xFF00u) << 8) | ((v >> 8) & 0xFF00u) | (v >> 24);
 }
 

@@ -345,11 +345,12 @@ TEST_F(LayerDxfTest, LineTypeClasses) {
     EXPECT_EQ(TGIS_LayerDXF::LineTypeDescriptionClass(c.description), c.cls) << c.description;
   }
   // Through the table: 73 = 0 gives class 0 whatever the description;
-  // element values that are not numbers are ignored.
+  // element values that are not numbers are ignored, and so is a blank 73.
   const Groups tables = {
       {0, "SECTION"}, {2, "TABLES"}, {0, "TABLE"}, {2, "LTYPE"},
       {0, "LTYPE"}, {2, "DASHED"}, {3, "Dashed __ __"}, {73, "2"}, {40, "0.75"}, {49, "0.5"}, {49, "x"},
       {0, "LTYPE"}, {2, "HIDDENZERO"}, {3, "Hidden __"}, {73, "0"}, {40, "0"},
+      {0, "LTYPE"}, {2, "BLANKCOUNT"}, {3, "Dashed __"}, {73, "  "}, {40, "0"},  // ignored
       {0, "ENDTAB"},
       {0, "TABLE"}, {2, "LAYER"},
       {0, "LAYER"}, {2, "DL"}, {70, "0"}, {6, "DASHED"}, {370, "211"},
