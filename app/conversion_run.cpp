@@ -148,6 +148,8 @@ bool RunConversion(const TRunState& state, Crt& crt, TDrawingRelease release) {
   if (!skipped.empty()) {
     std::lock_guard lock(crt.Lock());
     crt.EndLine();
+    // In the start-up colours, not in those the bar's "Done" left behind.
+    crt.RestoreNormalAttribute();
     crt.WriteLine(skipped);
   }
   return true;

@@ -90,6 +90,7 @@ TEST_F(RunConversionTest, WritesTheSetShowsDoneAndCountsSkippedShapes) {
   EXPECT_EQ(Row(0), "Creating  »»  " + (dir_ / "mixed.shp").string());
   EXPECT_EQ(Row(1), "Done");
   EXPECT_EQ(Row(2), "Skipped 2 points (a shapefile holds one kind)");
+  EXPECT_EQ(mem_->Cell(0, 2).Attribute, 7);  // start-up colours, not those of "Done"
   EXPECT_EQ(crt_->CursorRow(), 4);
   for (const char* ext : {".shp", ".shx", ".dbf"}) EXPECT_TRUE(fs::exists(dir_ / (std::string("mixed") + ext)));
   EXPECT_EQ(fs::file_size(dir_ / "mixed.shp"), 100u + 2 * (8 + 4 + 32 + 4 + 4 + 4 + 32));
