@@ -143,6 +143,14 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   bool ClipToHeaderExtent() const noexcept { return clipToHeaderExtent_; }
   void SetClipToHeaderExtent(bool on) noexcept { clipToHeaderExtent_ = on; }
 
+  // Block references may make the load read at most this many lines (items
+  // of a binary drawing) beyond 128 per byte of the file; past it the
+  // drawing is refused as an expansion bomb.  The default lets a tiny file
+  // place about a million block entities; fuzzing lowers it to stay quick.
+  static constexpr int64_t kDefaultExpansionAllowance = 16'000'000;
+  int64_t ExpansionAllowance() const noexcept { return expansionAllowance_; }
+  void SetExpansionAllowance(int64_t lines) noexcept { expansionAllowance_ = lines < 0 ? 0 : lines; }
+
   // Release of the drawing as named by $ACADVER ("" when none).
   const std::string& VersionText() const noexcept { return versionText_; }
   const TGIS_Bounds3D& HeaderExtent() const noexcept { return headerExtent_; }
@@ -315,6 +323,7 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   std::string entityLayer_;               // drawing layer of the entity being read
   TGIS_DxfMatrix entityMatrix_ = TGIS_DxfMatrix::Identity();
   bool entityIdentity_ = true;            // entityMatrix_ is the identity
+  int64_t expansionAllowance_ = kDefaultExpansionAllowance;
 
   // ---- deferred entity state (POLYLINE, LWPOLYLINE, MPOLYGON, HATCH) -------------
   struct T_deferredEntity {

@@ -106,7 +106,7 @@ constexpr int64_t kPerInputByte = 64;
 // A drawing's blocks may expand to a bounded number of extra groups: a fixed
 // allowance plus a multiple of the file's size (each worth a few dozen bytes
 // of shape memory at most).
-constexpr int64_t kExpansionFixed = 64ll << 20;  // 64 MiB
+constexpr int64_t kExpansionFixed = 256ll << 20;  // 256 MiB
 constexpr int64_t kExpansionPerInputByte = 8 * 1024;
 
 struct Measured {

@@ -59,6 +59,22 @@ TEST_F(DxfSmallDrawing, InsertEndingTheDataKeepsItsLastGroup) {
   ExpectPoints(shapes[0].Points(), {{10, 0}, {10, 1}});
 }
 
+TEST_F(DxfSmallDrawing, ArraysOfArraysFromATinyFileExpandInFull) {
+  // 30 rows of 100 modules of 20 lines: 60,000 lines (840,000 lines read)
+  // from a file of a few kilobytes, like a solar field or a car park.
+  std::string module;
+  for (int i = 0; i < 20; ++i)
+    module += "  0\nLINE\n  8\n0\n 10\n" + std::to_string(i) + "\n 20\n0\n 11\n" +
+              std::to_string(i) + "\n 21\n1\n";
+  std::string row;
+  for (int i = 0; i < 100; ++i) row += "  0\nINSERT\n  8\n0\n  2\nM\n 10\n" + std::to_string(30 * i) + "\n 20\n0\n";
+  std::string field;
+  for (int i = 0; i < 30; ++i) field += "  0\nINSERT\n  8\n0\n  2\nR\n 10\n0\n 20\n" + std::to_string(5 * i) + "\n";
+  const auto shapes = LoadText(Sections(Block("M", module) + Block("R", row), field + "  0\nENDSEC\n  0\nEOF\n"));
+  ASSERT_EQ(shapes.size(), 60000u);
+  ExpectPoints(shapes.back().Points(), {{30 * 99 + 19, 5 * 29}, {30 * 99 + 19, 5 * 29 + 1}});
+}
+
 TEST_F(DxfSmallDrawing, PolyfaceKindFollowsTheHeightAfterTheInsert) {
   std::string face = "  0\nPOLYLINE\n  8\n0\n 66\n1\n 70\n64\n 71\n3\n 72\n1\n";
   for (const char* xy : {" 10\n0\n 20\n0\n", " 10\n1\n 20\n0\n", " 10\n1\n 20\n1\n"})
