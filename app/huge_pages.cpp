@@ -11,9 +11,9 @@
 namespace cadport {
 namespace {
 
-constexpr const char* kTunables = "GLIBC_TUNABLES";
+[[maybe_unused]] constexpr const char* kTunables = "GLIBC_TUNABLES";
 
-bool HugePagesOnRequest() {
+[[maybe_unused]] bool HugePagesOnRequest() {
   std::ifstream in("/sys/kernel/mm/transparent_hugepage/enabled");
   const std::string modes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   return modes.find("[madvise]") != std::string::npos;
