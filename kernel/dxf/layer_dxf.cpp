@@ -232,11 +232,7 @@ std::string TGIS_LayerDXF::DecodeUnicodeEscapes(std::string_view text) {
 }
 
 int32_t TGIS_LayerDXF::CodePageOfName(std::string_view name) {
-  name = TrimBlanks(name);
-  std::string upper(name);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  const std::string upper = AsciiUpperText(TrimBlanks(name));
   auto numberAfter = [&](std::string_view prefix) -> int32_t {
     if (upper.size() <= prefix.size() || upper.compare(0, prefix.size(), prefix) != 0) return -1;
     int64_t n = 0;

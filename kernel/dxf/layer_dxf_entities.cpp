@@ -227,8 +227,7 @@ void TGIS_LayerDXF::ReadText() {
     // Groups after (101, "Embedded Object") belong to that object, up to the
     // extended data, which always comes last in an entity.
     if (embedded && GroupCode() >= 1000) embedded = false;
-    if (embedded) {
-    } else if (!HandleCommonGroup(false, false)) {
+    if (!embedded && !HandleCommonGroup(false, false)) {
       switch (GroupCode()) {
         case 10: p.X = ValueFloat(); break;
         case 20: p.Y = ValueFloat(); break;

@@ -218,10 +218,6 @@ Where Locate(TGIS_Coord q, const std::byte* points, int32_t count) {
   return inside ? Where::Inside : Where::Outside;
 }
 
-bool BoxesOverlap(const TGIS_Bounds& a, const TGIS_Bounds& b) {
-  return a.XMin <= b.XMax && b.XMin <= a.XMax && a.YMin <= b.YMax && b.YMin <= a.YMax;
-}
-
 }  // namespace
 
 bool TGIS_FileSHPInternal::WriteOrientedPolygonPoints(std::span<const std::byte> h,
@@ -253,7 +249,7 @@ bool TGIS_FileSHPInternal::WriteOrientedPolygonPoints(std::span<const std::byte>
       if (!HasArea(r.Area)) continue;
       int depth = 0;
       for (const RingInfo& o : rings_) {
-        if (&o == &r || !HasArea(o.Area) || !BoxesOverlap(r.Box, o.Box)) continue;
+        if (&o == &r || !HasArea(o.Area) || !BoundsOverlap(r.Box, o.Box)) continue;
         // The first point of R off O's boundary decides; a ring lying wholly
         // on O's boundary is not inside it.
         const std::byte* outer = p.data() + 16 * size_t(o.First);

@@ -55,26 +55,18 @@ std::size_t CharCount(std::string_view text) {
 
 // Names are counted and replaced by characters, not bytes: a letter such as
 // "ö" is one character and becomes one "_", so the result is plain ASCII
-// that fits the format's name length.
+// that fits the format's name length.  The first `characters` characters,
+// trimmed (blanks are single bytes, so trimming cannot split a character).
 std::string IdentifierCandidate(std::string_view name, std::size_t characters) {
-  std::vector<std::string_view> chars;
-  for (std::size_t at = 0; at < name.size() && chars.size() < characters;) {
-    const std::size_t n = CharLength(name, at);
-    chars.push_back(name.substr(at, n));
-    at += n;
-  }
-  const auto blank = [](std::string_view c) {
-    return c.size() == 1 && static_cast<unsigned char>(c[0]) <= ' ';
-  };
-  std::size_t first = 0;
-  std::size_t last = chars.size();
-  while (first < last && blank(chars[first])) ++first;
-  while (last > first && blank(chars[last - 1])) --last;
+  std::size_t end = 0;
+  for (std::size_t n = 0; end < name.size() && n < characters; ++n) end += CharLength(name, end);
+  const std::string_view kept = TrimText(name.substr(0, end));
   std::string candidate;
-  for (std::size_t k = first; k < last; ++k) {
-    const std::string_view c = chars[k];
-    const bool keep = c.size() == 1 && (k == first ? IsIdentStart(c[0]) : IsIdentChar(c[0]));
-    candidate += keep ? c[0] : (k == first ? 'F' : '_');
+  for (std::size_t at = 0; at < kept.size(); at += CharLength(kept, at)) {
+    const bool first = candidate.empty();
+    const char c = kept[at];
+    const bool keep = CharLength(kept, at) == 1 && (first ? IsIdentStart(c) : IsIdentChar(c));
+    candidate += keep ? c : (first ? 'F' : '_');
   }
   return candidate;
 }

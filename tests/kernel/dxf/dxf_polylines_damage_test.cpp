@@ -16,19 +16,12 @@
 namespace cadport {
 namespace {
 
-namespace fs = std::filesystem;
 using dxftest::ShapeView;
+using dxftest::WriteTemp;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string WriteTemp(const std::string& name, const std::string& bytes) {
-  const fs::path p = fs::path(testing::TempDir()) / name;
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return p.string();
 }
 
 // Replaces the first occurrence of `from` (which must be there).

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,14 @@ inline std::vector<ShapeView> Snapshot(const TGIS_LayerDXF& layer) {
     out.push_back(std::move(v));
   }
   return out;
+}
+
+// Writes bytes to `name` in the test's temporary folder; its path.
+inline std::string WriteTemp(const std::string& name, const std::string& bytes) {
+  const std::filesystem::path p = std::filesystem::path(testing::TempDir()) / name;
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return p.string();
 }
 
 // Opens `path` and returns its shapes.

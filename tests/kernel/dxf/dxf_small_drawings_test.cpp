@@ -2,10 +2,8 @@
 // vertices at survey coordinates, heights after a block reference, and data
 // that ends inside an entity.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,29 +14,17 @@
 namespace cadport {
 namespace {
 
-namespace fs = std::filesystem;
 using dxftest::ExpectPoints;
 using dxftest::ShapeView;
 
-class DxfSmallDrawing : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("cadport_dxfsmall_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::vector<ShapeView> LoadText(const std::string& text) {
-    const fs::path p = dir_ / "small.dxf";
-    std::ofstream(p, std::ios::binary) << text;
-    return dxftest::Load(p.string());
-  }
-  fs::path dir_;
-};
+// The shapes of a drawing given as text (written under the test's name).
+std::vector<ShapeView> LoadText(const std::string& text) {
+  const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string path = dxftest::WriteTemp("cadport_small_" + name + ".dxf", text);
+  std::vector<ShapeView> shapes = dxftest::Load(path);
+  std::remove(path.c_str());
+  return shapes;
+}
 
 std::string Block(const std::string& name, const std::string& body) {
   return "  0\nBLOCK\n  8\n0\n  2\n" + name + "\n 70\n0\n 10\n0\n 20\n0\n 30\n0\n  3\n" + name +
@@ -50,7 +36,7 @@ std::string Sections(const std::string& blocks, const std::string& entities) {
          entities;
 }
 
-TEST_F(DxfSmallDrawing, InsertEndingTheDataKeepsItsLastGroup) {
+TEST(DxfSmallDrawing, InsertEndingTheDataKeepsItsLastGroup) {
   const std::string line = "  0\nLINE\n  8\n0\n 10\n0\n 20\n0\n 11\n1\n 21\n0\n";
   // No ENDSEC or EOF: the rotation is the last group of the data.
   const auto shapes = LoadText(Sections(
@@ -59,7 +45,7 @@ TEST_F(DxfSmallDrawing, InsertEndingTheDataKeepsItsLastGroup) {
   ExpectPoints(shapes[0].Points(), {{10, 0}, {10, 1}});
 }
 
-TEST_F(DxfSmallDrawing, ArraysOfArraysFromATinyFileExpandInFull) {
+TEST(DxfSmallDrawing, ArraysOfArraysFromATinyFileExpandInFull) {
   // 30 rows of 100 modules of 20 lines: 60,000 lines (840,000 lines read)
   // from a file of a few kilobytes, like a solar field or a car park.
   std::string module;
@@ -75,7 +61,7 @@ TEST_F(DxfSmallDrawing, ArraysOfArraysFromATinyFileExpandInFull) {
   ExpectPoints(shapes.back().Points(), {{30 * 99 + 19, 5 * 29}, {30 * 99 + 19, 5 * 29 + 1}});
 }
 
-TEST_F(DxfSmallDrawing, PolyfaceKindFollowsTheHeightAfterTheInsert) {
+TEST(DxfSmallDrawing, PolyfaceKindFollowsTheHeightAfterTheInsert) {
   std::string face = "  0\nPOLYLINE\n  8\n0\n 66\n1\n 70\n64\n 71\n3\n 72\n1\n";
   for (const char* xy : {" 10\n0\n 20\n0\n", " 10\n1\n 20\n0\n", " 10\n1\n 20\n1\n"})
     face += "  0\nVERTEX\n  8\n0\n" + std::string(xy) + " 30\n0\n 70\n192\n";
@@ -92,7 +78,7 @@ TEST_F(DxfSmallDrawing, PolyfaceKindFollowsTheHeightAfterTheInsert) {
   EXPECT_EQ(flat[0].Kind, TGIS_ShapeKind::Arc);
 }
 
-TEST_F(DxfSmallDrawing, LwPolylineGroup30BeforeTheVerticesIsItsElevation) {
+TEST(DxfSmallDrawing, LwPolylineGroup30BeforeTheVerticesIsItsElevation) {
   const auto shapes = LoadText(Sections(
       "", "  0\nLWPOLYLINE\n  8\n0\n 90\n2\n 30\n5\n 70\n0\n 10\n0\n 20\n0\n 10\n1\n 20\n1\n"
           "  0\nENDSEC\n  0\nEOF\n"));
@@ -101,7 +87,7 @@ TEST_F(DxfSmallDrawing, LwPolylineGroup30BeforeTheVerticesIsItsElevation) {
   ExpectPoints(shapes[0].Points(), {{0, 0}, {1, 1}});
 }
 
-TEST_F(DxfSmallDrawing, HatchEdgesKeepCloseVerticesAtSurveyCoordinates) {
+TEST(DxfSmallDrawing, HatchEdgesKeepCloseVerticesAtSurveyCoordinates) {
   const double x = 500000, y = 5000000;
   const std::vector<TGIS_Coord> corners = {
       {x, y}, {x + 10, y}, {x + 10, y + 10}, {x + 10.004, y + 10.003}, {x, y + 10}};
@@ -130,7 +116,7 @@ TEST_F(DxfSmallDrawing, HatchEdgesKeepCloseVerticesAtSurveyCoordinates) {
   }
 }
 
-TEST_F(DxfSmallDrawing, HatchSeedPointThatIsNoNumberIsRefused) {
+TEST(DxfSmallDrawing, HatchSeedPointThatIsNoNumberIsRefused) {
   const std::string hatch =
       "  0\nHATCH\n  8\n0\n 10\n0\n 20\n0\n 30\n0\n  2\nSOLID\n 70\n1\n 71\n0\n 91\n1\n 92\n2\n"
       " 72\n0\n 73\n1\n 93\n3\n 10\n0\n 20\n0\n 10\n4\n 20\n0\n 10\n4\n 20\n3\n"
