@@ -68,6 +68,7 @@ class Sink {
     std::memcpy(&bits, &d, sizeof bits);
     Add(bits);
   }
+  uint64_t Value() const noexcept { return h_; }
   ~Sink() { sink_ = h_; }
 
  private:

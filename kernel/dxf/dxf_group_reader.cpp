@@ -80,6 +80,8 @@ void TGIS_DxfGroupReader::Reset(const char* data, int64_t size) {
   value_ = {};
   buffer_.clear();
   itemsRead_ = 0;
+  groupStart_ = 0;
+  groupStartItems_ = 0;
   progressCount_ = 0;
   nextProgress_ = kProgressStep;
   furthest_ = 0;
@@ -121,7 +123,19 @@ std::string_view TGIS_DxfGroupReader::ReadLine() noexcept {
   return line;
 }
 
+void TGIS_DxfGroupReader::Resume(int64_t position, int64_t itemsRead) noexcept {
+  position_ = position;
+  itemsRead_ = itemsRead;
+  progressCount_ = std::max(progressCount_, itemsRead_);
+  nextProgress_ = (progressCount_ / kProgressStep + 1) * kProgressStep;
+  furthest_ = std::max(furthest_, position_);
+}
+
 void TGIS_DxfGroupReader::ReadGroup() {
+  if (position_ < size_) {
+    groupStart_ = position_;
+    groupStartItems_ = itemsRead_;
+  }
   if (form_ == TGIS_DxfForm::Text) {
     ReadTextGroup();
   } else {

@@ -68,6 +68,17 @@ class TGIS_DxfGroupReader {
 
   // Byte position in the data; block expansion jumps back and forth.
   int64_t Position() const noexcept { return position_; }
+  // Where the current group starts, and ItemsRead before it was read.
+  int64_t GroupStart() const noexcept { return groupStart_; }
+  int64_t GroupStartItems() const noexcept { return groupStartItems_; }
+  // Moves to position as if itemsRead items had been read to get there (a
+  // piece of the data read by another reader is taken over); progress
+  // counters move along. The current group is read by the next ReadGroup.
+  void Resume(int64_t position, int64_t itemsRead) noexcept;
+  // Calls the progress handler now, with the furthest position so far.
+  void NotifyProgress() {
+    if (progress_) progress_(furthest_, size_);
+  }
   void SetPosition(int64_t position) noexcept { position_ = position; }
   int64_t Size() const noexcept { return size_; }
 
@@ -98,6 +109,8 @@ class TGIS_DxfGroupReader {
   std::string_view value_;
   std::string buffer_;  // text of the current binary value, reused
   int64_t itemsRead_ = 0;
+  int64_t groupStart_ = 0;
+  int64_t groupStartItems_ = 0;
   int64_t progressCount_ = 0;
   int64_t nextProgress_ = kProgressStep;
   int64_t furthest_ = 0;

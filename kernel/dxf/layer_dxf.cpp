@@ -317,21 +317,22 @@ void TGIS_LayerDXF::Setup() {
     // so that the peak holds the shapes and a window of the drawing, not
     // the whole drawing beside them.  The mapping is shared and read-only:
     // a page needed again (a block definition) comes back from the file.
-    const char* const base = stream_->Memory();
-    const int64_t pageSize = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
-    reader_.SetProgressHandler([this, viewer, base, pageSize, released = int64_t{0}](
+    // Room for the shapes and their styles the drawing may hold, so that
+    // the lists are not copied as they grow (the room is only address
+    // space until it is used).
+    ReserveShapeRoom(stream_->Size());
+    backgroundColor_.reset();
+    if (viewer != nullptr) backgroundColor_ = viewer->Color();
+    parallelPiecesAdopted_ = 0;
+    reader_.SetProgressHandler([this, viewer, released = int64_t{0}](
                                    int64_t position, int64_t size) mutable {
-      const int64_t keep = position - kReleaseBehind;
-      if (base != nullptr && keep - released >= kReleaseStep) {
-        const int64_t upTo = keep / pageSize * pageSize;
-        ::madvise(const_cast<char*>(base) + released, static_cast<std::size_t>(upTo - released),
-                  MADV_DONTNEED);
-        released = upTo;
-      }
+      ReleasePagesBehind(position, released);
       if (viewer != nullptr) {
+        // Pieces read on other threads count as read.
+        const int64_t done = parallelDone_ != nullptr ? parallelDone_->load(std::memory_order_relaxed) : 0;
         int32_t pos = 0;
         int32_t end = 0;
-        ScaledProgress(position, size, pos, end);
+        ScaledProgress(position + done, size, pos, end);
         bool abort = false;  // loading cannot be cancelled: the answer is ignored
         try {
           viewer->BusyShake(this, pos, end, abort);
@@ -408,6 +409,23 @@ void TGIS_LayerDXF::Setup() {
 // Texts of a drawing before release 2007 (AC1021) are in the code page its
 // $DWGCODEPAGE names, with \U+XXXX escapes for characters outside it; from
 // release 2007 on they are UTF-8. A code page set on the layer wins.
+void TGIS_LayerDXF::ReserveShapeRoom(int64_t bytes) {
+  const auto entities = static_cast<std::size_t>(std::max<int64_t>(bytes, 0) / kBytesPerEntity);
+  shapes_.reserve(shapes_.size() + entities);
+  styles_.reserve(styles_.size() + entities);
+}
+
+void TGIS_LayerDXF::ReleasePagesBehind(int64_t position, int64_t& released) const {
+  const char* const base = stream_ != nullptr ? stream_->Memory() : nullptr;
+  const int64_t keep = position - kReleaseBehind;
+  if (base == nullptr || keep - released < kReleaseStep) return;
+  static const int64_t pageSize = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+  const int64_t upTo = keep / pageSize * pageSize;
+  ::madvise(const_cast<char*>(base) + released, static_cast<std::size_t>(upTo - released),
+            MADV_DONTNEED);
+  released = upTo;
+}
+
 void TGIS_LayerDXF::ChooseInputCodePage() {
   const bool unicode = !versionCode_.empty() && versionCode_ >= "AC1021";
   decodeEscapes_ = !unicode;
@@ -623,8 +641,8 @@ void TGIS_LayerDXF::ApplyColor(std::optional<std::string_view> layerName, int32_
     entityShape_->SetHidden(true);
   } else if (TGIS_DxfShapeStyle* style = EntityStyle()) {
     uint32_t rgb = PaletteColor(number);
-    if (const TGIS_Viewer* viewer = Viewer()) {
-      const uint32_t bg = viewer->Color();
+    if (backgroundColor_) {
+      const uint32_t bg = *backgroundColor_;
       bool close = true;
       for (int shift = 0; shift < 24; shift += 8) {
         const int a = static_cast<int>((rgb >> shift) & 0xFF);

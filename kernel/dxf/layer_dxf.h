@@ -21,6 +21,7 @@
 #define CADPORT_KERNEL_DXF_LAYER_DXF_H
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -148,8 +149,26 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   // drawing is refused as an expansion bomb.  The default lets a tiny file
   // place about a million block entities; fuzzing lowers it to stay quick.
   static constexpr int64_t kDefaultExpansionAllowance = 16'000'000;
+  static constexpr int64_t kExpansionPerByte = 128;
   int64_t ExpansionAllowance() const noexcept { return expansionAllowance_; }
   void SetExpansionAllowance(int64_t lines) noexcept { expansionAllowance_ = lines < 0 ? 0 : lines; }
+
+  // Threads the entity pass of a large text drawing may use: 0 (the default)
+  // one per processor available, 1 only the caller's. The ENTITIES section is
+  // cut at entity boundaries into pieces of at least kParallelPieceMinimum
+  // bytes; each piece after the first is read on a thread of its own and
+  // taken over in order when the reading before it arrives exactly at its
+  // boundary. A piece is read again in order whenever its result could
+  // differ (new extended data fields, a damaged drawing, the block expansion
+  // bound), so the layer is always the one a single reader would build.
+  static constexpr int64_t kParallelPieceMinimum = 2 << 20;
+  int32_t LoadThreads() const noexcept { return loadThreads_; }
+  void SetLoadThreads(int32_t threads) noexcept { loadThreads_ = threads < 0 ? 0 : threads; }
+  // Byte positions from which piece boundaries are searched, instead of
+  // equal pieces (no minimum size); for tests.
+  void SetLoadSplitTargets(std::vector<int64_t> targets) { loadSplitTargets_ = std::move(targets); }
+  // Pieces read on threads of their own and taken over by the last load.
+  int32_t ParallelPiecesAdopted() const noexcept { return parallelPiecesAdopted_; }
 
   // Release of the drawing as named by $ACADVER ("" when none).
   const std::string& VersionText() const noexcept { return versionText_; }
@@ -354,6 +373,44 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   TGIS_Coord3D insertScale_{1, 1, 1, 0};
   std::vector<std::string> blockStack_;   // names of the blocks being expanded
   int64_t expansionItems_ = 0;            // groups read inside block expansions
+
+  // Lines (text) or items (binary) the load may read in all, block expansions
+  // included: the allowance plus a multiple of the file's size. A plain pass
+  // reads at most one line per byte, so only expansions reach it.
+  int64_t ExpansionLimit() const noexcept {
+    return expansionAllowance_ + kExpansionPerByte * reader_.Size();
+  }
+
+  // ---- parallel entity pass (layer_dxf_parallel.cpp) ------------------------------
+  struct T_entityWorker;
+  // Entity loop from the current group; stops before dispatching a group
+  // that starts at or after stop. True when one starts exactly at stop.
+  bool ReadEntitiesUntil(int64_t stop);
+  // Entity boundaries ("0" and an entity name at the start of a line) after
+  // start at which the section is cut; empty when it is read in one piece.
+  std::vector<int64_t> FindPieceBoundaries(int64_t start);
+  void ReadEntitiesInPieces(const std::vector<int64_t>& boundaries);
+  // Runs on a worker thread: reads one piece into the worker's own layer.
+  void RunEntityWorker(T_entityWorker& worker) const;
+  // Appends the worker layer's shapes (with their styles) as the next uids.
+  // Fields the worker declared are declared here in the order it met them
+  // (unless present already) and its shapes' values move to their indexes.
+  void AdoptShapes(TGIS_LayerDXF& worker);
+  // Gives the pages of the drawing behind position back to the system (see
+  // Setup); released tracks what is given back already.
+  void ReleasePagesBehind(int64_t position, int64_t& released) const;
+
+  // Fewest bytes an entity takes in a text drawing, as a rule of thumb.
+  static constexpr int64_t kBytesPerEntity = 64;
+  void ReserveShapeRoom(int64_t bytes);
+
+  int32_t loadThreads_ = 0;
+  std::vector<int64_t> loadSplitTargets_;
+  int32_t parallelPiecesAdopted_ = 0;
+  bool entityWorker_ = false;                         // reads a piece for another layer
+  std::size_t workerKnownFields_ = 0;                 // fields a worker started with
+  const std::atomic<int64_t>* parallelDone_ = nullptr;  // bytes read by the workers
+  std::optional<uint32_t> backgroundColor_;           // the viewer's, captured by Setup
 
  private:
   void ReadExtent(bool maximum);

@@ -23,10 +23,6 @@ namespace cadport {
 namespace {
 
 constexpr std::size_t kMaxBlockNesting = 64;
-// Lines (text) or items (binary) the load may read in all, block expansions
-// included: the layer's allowance plus a multiple of the file's size.  A
-// plain pass reads at most one line per byte, so only expansions reach it.
-constexpr int64_t kExpansionPerByte = 128;
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -141,8 +137,7 @@ void TGIS_LayerDXF::ReadInsert(const std::string* parentName) {
   for (const std::string& open : blockStack_)
     if (SameNameIgnoringCase(open, blockName)) return;
   if (blockStack_.size() >= kMaxBlockNesting) return;
-  const int64_t limit = expansionAllowance_ + kExpansionPerByte * reader_.Size();
-  if (reader_.ItemsRead() > limit)
+  if (reader_.ItemsRead() > ExpansionLimit())
     throw EDxfStructure("block references expand beyond what the file's size allows");
 
   // InsertMatrix := T(-base) x S x R x T(insertion) x O x enclosing matrix.

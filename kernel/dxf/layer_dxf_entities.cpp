@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "kernel/base/exception.h"
@@ -71,9 +72,20 @@ bool UsableKnots(const std::vector<double>& knots, std::size_t count, int32_t de
 
 void TGIS_LayerDXF::ReadEntities() {
   ReadGroup();
+  const std::vector<int64_t> boundaries = FindPieceBoundaries(reader_.GroupStart());
+  if (boundaries.empty()) {
+    ReadEntitiesUntil(std::numeric_limits<int64_t>::max());
+  } else {
+    ReadEntitiesInPieces(boundaries);
+  }
+}
+
+bool TGIS_LayerDXF::ReadEntitiesUntil(int64_t stop) {
   while (!AtEnd() && !IsGroup(0, "EOF")) {
+    if (reader_.GroupStart() >= stop) return reader_.GroupStart() == stop;
     if (!DispatchEntity()) ReadGroup();
   }
+  return false;
 }
 
 bool TGIS_LayerDXF::DispatchEntity() {
