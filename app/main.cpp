@@ -3,5 +3,6 @@
 
 int main(int argc, char** argv) {
   cadport::RestartWithHugePageHeap(argv);
+  cadport::WidenHeapSteps();
   return cadport::RunProgram(argc, argv);
 }
