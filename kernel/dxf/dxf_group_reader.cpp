@@ -1,6 +1,7 @@
 #include "kernel/dxf/dxf_group_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -109,10 +110,23 @@ std::string_view TGIS_DxfGroupReader::ReadLine() noexcept {
   const int64_t end = size_;
   const int64_t start = position_;
   int64_t p = start;
-  while (p < end) {
+  for (;;) {
+    // Eight bytes at a time up to the first one below 0x1B (only those can
+    // end a line): the lowest byte flagged by the borrow test is a true one.
+    while (end - p >= 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, base + p, sizeof word);
+      const uint64_t low = (word - 0x1B1B1B1B1B1B1B1Bull) & ~word & 0x8080808080808080ull;
+      if (low != 0) {
+        p += std::countr_zero(low) / 8;
+        break;
+      }
+      p += 8;
+    }
+    if (p >= end) break;
     const unsigned char c = static_cast<unsigned char>(base[p]);
     if (c <= 0x1A && (c == 0x0A || c == 0x0D || c == 0x00 || c == 0x1A)) break;
-    ++p;
+    ++p;  // a tab or another control character inside the line
   }
   const std::string_view line(base + start, static_cast<std::size_t>(p - start));
   if (p < end && base[p] == '\r') ++p;
@@ -144,15 +158,45 @@ void TGIS_DxfGroupReader::ReadGroup() {
   ProgressStep();
 }
 
+bool TGIS_DxfGroupReader::ReadPlainCode(int64_t& code) noexcept {
+  // The usual code line: blanks, digits, the line's end. Anything else takes
+  // the general way (ReadLine and ParseInteger), which reads it the same.
+  const char* const base = data_;
+  int64_t p = position_;
+  while (p < size_ && (base[p] == ' ' || base[p] == '\t')) ++p;
+  const int64_t firstDigit = p;
+  int64_t value = 0;
+  while (p < size_ && base[p] >= '0' && base[p] <= '9' && p - firstDigit < 9) {
+    value = value * 10 + (base[p] - '0');
+    ++p;
+  }
+  if (p == firstDigit) return false;
+  if (p < size_) {
+    const char c = base[p];
+    if (c != '\n' && c != '\r' && c != '\0' && c != '\x1A') return false;
+  }
+  // Past the line's end as ReadLine goes.
+  if (p < size_ && base[p] == '\r') ++p;
+  if (p < size_ && base[p] == '\n') ++p;
+  if (p < size_ && base[p] == '\0') ++p;
+  if (p < size_ && base[p] == '\x1A') ++p;
+  position_ = p;
+  code = value;
+  return true;
+}
+
 void TGIS_DxfGroupReader::ReadTextGroup() {
   if (position_ >= size_) return;
-  const std::string_view codeLine = ReadLine();
-  ++itemsRead_;
   int64_t code = 0;
-  if (!ParseInteger(codeLine, code) || code < std::numeric_limits<int32_t>::min() ||
-      code > std::numeric_limits<int32_t>::max()) {
-    throw EDxfStructure("'" + std::string(codeLine) + "' is not a valid group code");
+  if (!ReadPlainCode(code)) {
+    const std::string_view codeLine = ReadLine();
+    if (!ParseInteger(codeLine, code) || code < std::numeric_limits<int32_t>::min() ||
+        code > std::numeric_limits<int32_t>::max()) {
+      ++itemsRead_;
+      throw EDxfStructure("'" + std::string(codeLine) + "' is not a valid group code");
+    }
   }
+  ++itemsRead_;
   code_ = static_cast<int32_t>(code);
   // A code line without its value line: the data was cut off in the middle
   // of a group, so the drawing is damaged (a drawing that merely ends after

@@ -96,6 +96,9 @@ class TGIS_DxfGroupReader {
 
  private:
   std::string_view ReadLine() noexcept;
+  // Reads a code line of blanks and at most nine digits; false (nothing
+  // read) for any other.
+  bool ReadPlainCode(int64_t& code) noexcept;
   void ReadTextGroup();
   void ReadBinaryGroup();
   void Need(int64_t bytes) const;

@@ -55,5 +55,40 @@ TEST(DxfGroupReaderLines, RandomValuesEndAtTheirTerminators) {
   EXPECT_TRUE(reader.AtEnd());
 }
 
+// Code lines: blanks, an optional sign and digits, nothing else; the usual
+// short ones and the unusual ones are read alike.
+TEST(DxfGroupReaderLines, CodeLinesOfEveryShape) {
+  struct Case {
+    std::string line;
+    bool valid;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"0", true, 0},          {"  10", true, 10},        {"\t 8", true, 8},
+      {"999999999", true, 999999999},                    {"0000000001000", true, 1000},
+      {"+5", true, 5},         {"-3", true, -3},          {" -1001", true, -1001},
+      {"2147483647", true, 2147483647},                   {"2147483648", false, 0},
+      {"10 ", false, 0},       {"1O", false, 0},          {"", false, 0},
+      {" ", false, 0},         {"1.0", false, 0},         {"--1", false, 0},
+  };
+  for (const Case& c : cases) {
+    for (const char* end : {"\n", "\r\n", "\r"}) {
+      SCOPED_TRACE("'" + c.line + "'");
+      const std::string text = c.line + end + "value\n";
+      TGIS_DxfGroupReader reader;
+      reader.Reset(text.data(), static_cast<int64_t>(text.size()));
+      if (c.valid) {
+        reader.ReadGroup();
+        EXPECT_EQ(reader.GroupCode(), c.code);
+        EXPECT_EQ(reader.GroupValue(), "value");
+        EXPECT_EQ(reader.ItemsRead(), 2);
+      } else {
+        EXPECT_THROW(reader.ReadGroup(), EDxfStructure);
+        EXPECT_EQ(reader.ItemsRead(), 1);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace cadport
