@@ -54,6 +54,13 @@ inline std::vector<ShapeView> Snapshot(const TGIS_LayerDXF& layer) {
   return out;
 }
 
+// One group of a text drawing: the code right-aligned in three columns.
+inline std::string Group(int code, const std::string& value) {
+  std::string c = std::to_string(code);
+  if (c.size() < 3) c.insert(0, 3 - c.size(), ' ');
+  return c + "\n" + value + "\n";
+}
+
 // Writes bytes to `name` in the test's temporary folder; its path.
 inline std::string WriteTemp(const std::string& name, const std::string& bytes) {
   const std::filesystem::path p = std::filesystem::path(testing::TempDir()) / name;

@@ -12,17 +12,14 @@
 #include <string>
 
 #include "kernel/layer/viewer.h"
+#include "tests/kernel/dxf/dxf_polylines_fixture.h"
 
 namespace cadport {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Group(int code, const std::string& value) {
-  std::string c = std::to_string(code);
-  if (c.size() < 3) c.insert(0, 3 - c.size(), ' ');
-  return c + "\n" + value + "\n";
-}
+using dxftest::Group;
 
 // Block B (a line (0,0)-(1,2) on layer "IN"), about 20 MB of a section the
 // reader passes over, then an INSERT of B at (10, 20) and a LINE.

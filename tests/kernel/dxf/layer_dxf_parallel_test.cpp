@@ -22,11 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Group(int code, const std::string& value) {
-  std::string c = std::to_string(code);
-  if (c.size() < 3) c.insert(0, 3 - c.size(), ' ');
-  return c + "\n" + value + "\n";
-}
+using dxftest::Group;
 
 // Everything a load produced, as text: one line per shape plus the layer's
 // fields and extent; or the error it raised.
