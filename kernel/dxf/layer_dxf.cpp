@@ -313,10 +313,6 @@ void TGIS_LayerDXF::Setup() {
     headerExtent_ = NullBounds3D();
     entityShape_ = nullptr;
     entityLayer_.clear();
-    // The pages read are given back to the system as the reader moves on,
-    // so that the peak holds the shapes and a window of the drawing, not
-    // the whole drawing beside them.  The mapping is shared and read-only:
-    // a page needed again (a block definition) comes back from the file.
     // Room for the shapes and their styles the drawing may hold, so that
     // the lists are not copied as they grow (the room is only address
     // space until it is used).
@@ -324,12 +320,17 @@ void TGIS_LayerDXF::Setup() {
     backgroundColor_.reset();
     if (viewer != nullptr) backgroundColor_ = viewer->Color();
     parallelPiecesAdopted_ = 0;
+    // The pages read are given back to the system as the reader moves on,
+    // so that the peak holds the shapes and a window of the drawing, not
+    // the whole drawing beside them.  The mapping is shared and read-only:
+    // a page needed again (a block definition) comes back from the file.
     reader_.SetProgressHandler([this, viewer, released = int64_t{0}](
                                    int64_t position, int64_t size) mutable {
       ReleasePagesBehind(position, released);
       if (viewer != nullptr) {
         // Pieces read on other threads count as read.
-        const int64_t done = parallelDone_ != nullptr ? parallelDone_->load(std::memory_order_relaxed) : 0;
+        const int64_t done =
+            parallelDone_ != nullptr ? parallelDone_->load(std::memory_order_relaxed) : 0;
         int32_t pos = 0;
         int32_t end = 0;
         ScaledProgress(position + done, size, pos, end);
@@ -406,9 +407,6 @@ void TGIS_LayerDXF::Setup() {
   newFilePath_.clear();
 }
 
-// Texts of a drawing before release 2007 (AC1021) are in the code page its
-// $DWGCODEPAGE names, with \U+XXXX escapes for characters outside it; from
-// release 2007 on they are UTF-8. A code page set on the layer wins.
 void TGIS_LayerDXF::ReserveShapeRoom(int64_t bytes) {
   const auto entities = static_cast<std::size_t>(std::max<int64_t>(bytes, 0) / kBytesPerEntity);
   shapes_.reserve(shapes_.size() + entities);
@@ -426,6 +424,9 @@ void TGIS_LayerDXF::ReleasePagesBehind(int64_t position, int64_t& released) cons
   released = upTo;
 }
 
+// Texts of a drawing before release 2007 (AC1021) are in the code page its
+// $DWGCODEPAGE names, with \U+XXXX escapes for characters outside it; from
+// release 2007 on they are UTF-8. A code page set on the layer wins.
 void TGIS_LayerDXF::ChooseInputCodePage() {
   const bool unicode = !versionCode_.empty() && versionCode_ >= "AC1021";
   decodeEscapes_ = !unicode;

@@ -159,8 +159,8 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   // bytes; each piece after the first is read on a thread of its own and
   // taken over in order when the reading before it arrives exactly at its
   // boundary. A piece is read again in order whenever its result could
-  // differ (new extended data fields, a damaged drawing, the block expansion
-  // bound), so the layer is always the one a single reader would build.
+  // differ (a damaged drawing, the block expansion bound), so the layer is
+  // always the one a single reader would build.
   static constexpr int64_t kParallelPieceMinimum = 2 << 20;
   int32_t LoadThreads() const noexcept { return loadThreads_; }
   void SetLoadThreads(int32_t threads) noexcept { loadThreads_ = threads < 0 ? 0 : threads; }
