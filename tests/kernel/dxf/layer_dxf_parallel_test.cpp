@@ -215,6 +215,20 @@ TEST(DxfParallelLoad, MixedDrawingAtEveryFewLines) {
   }
 }
 
+// Drawings written with CR LF line ends are cut at the same boundaries.
+TEST(DxfParallelLoad, CrLfDrawingsAreCutToo) {
+  std::string text;
+  for (const char c : MixedDrawing(30)) {
+    if (c == '\n') text += '\r';
+    text += c;
+  }
+  const std::string path = dxftest::WriteTemp("parallel_crlf.dxf", text);
+  const LoadResult serial = Load(path, std::nullopt);
+  const LoadResult pieces = Load(path, Spread(static_cast<int64_t>(text.size()), 5));
+  ExpectSameLoad(serial, pieces, "CR LF");
+  EXPECT_EQ(pieces.Adopted, 5);
+}
+
 // Entities after the end-of-file mark are not read, whichever piece holds
 // the mark.
 TEST(DxfParallelLoad, NothingIsReadAfterTheEndMark) {
