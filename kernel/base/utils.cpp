@@ -1,5 +1,7 @@
 #include "kernel/base/utils.h"
 
+#include <sched.h>
+
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -8,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "kernel/base/exception.h"
 
@@ -258,6 +261,14 @@ double TextToFloat(std::string_view text) {
   double v = 0;
   if (!TryTextToFloat(text, v)) ThrowConvertError(text, "floating point");
   return v;
+}
+
+int32_t AvailableProcessors() noexcept {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
+  const unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int32_t>(n) : 1;
 }
 
 char RememberedDecimalSeparator() noexcept {

@@ -81,6 +81,9 @@ bool TryTextToFloat(std::string_view text, double& value) noexcept;
 double TextToFloat(std::string_view text);
 
 // The separator TryTextToFloat tries first ('.' or ','); for tests.
+// Processors this process may run on (its affinity mask), at least 1.
+int32_t AvailableProcessors() noexcept;
+
 char RememberedDecimalSeparator() noexcept;
 void SetRememberedDecimalSeparator(char separator) noexcept;
 

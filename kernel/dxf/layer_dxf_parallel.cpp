@@ -21,8 +21,6 @@
 // which is the order a single reader declares them in.
 #include "kernel/dxf/layer_dxf.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -31,6 +29,7 @@
 #include <system_error>
 #include <thread>
 
+#include "kernel/base/utils.h"
 #include "kernel/vector/field.h"
 
 namespace cadport {
@@ -52,14 +51,6 @@ constexpr std::string_view kPieceEntities[] = {
     "LINE", "LWPOLYLINE", "ARC",    "CIRCLE", "POINT",  "TEXT",  "MTEXT",
     "INSERT", "POLYLINE", "SPLINE", "SOLID",  "3DFACE", "HATCH", "MPOLYGON",
 };
-
-int32_t AvailableProcessors() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-  const unsigned n = std::thread::hardware_concurrency();
-  return n > 0 ? static_cast<int32_t>(n) : 1;
-}
 
 // The line at data[p, end) without its terminator; next is where the
 // following line starts (end when the line is the last).

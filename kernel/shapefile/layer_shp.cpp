@@ -6,7 +6,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <ctime>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "kernel/base/exception.h"
 #include "kernel/base/messages.h"
@@ -18,6 +23,140 @@ namespace cadport {
 namespace {
 
 constexpr int kProgressStep = 100;
+
+// Writes the .shx and .shp records of a conversion, in the caller's thread
+// or on a thread of its own, while the caller scans and writes the
+// attribute table. Records are handed over in batches. The files come out
+// the same either way; a failure is kept with the number of records written
+// before it, so that the caller raises the error of the first failing record
+// as writing in one thread would.
+class T_recordWriter {
+ public:
+  T_recordWriter(TGIS_FileSHP& shp, TGIS_FileSHX& shx, bool threaded) : shp_(shp), shx_(shx) {
+    if (threaded) thread_ = std::thread([this] { Run(); });
+  }
+  ~T_recordWriter() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  T_recordWriter(const T_recordWriter&) = delete;
+  T_recordWriter& operator=(const T_recordWriter&) = delete;
+
+  // Writes the records of shape as record number (or queues them).
+  void Add(const TGIS_Shape& shape, std::int32_t recordNumber) {
+    ++added_;
+    if (!thread_.joinable()) {
+      Write({&shape, recordNumber});
+      return;
+    }
+    batch_.push_back({&shape, recordNumber});
+    if (batch_.size() >= kBatch) Hand();
+  }
+  // Records added so far.
+  std::size_t Added() const { return added_; }
+  // Waits until the records added so far are written or one failed; the
+  // number of records written before the failing one, or null. (Writing in
+  // the caller's thread, a failure is raised at once by Add.)
+  const std::size_t* FailedRecord() {
+    if (!thread_.joinable()) return nullptr;
+    Hand();
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return failed_ || written_ == added_; });
+    return failed_ ? &written_ : nullptr;
+  }
+  [[noreturn]] void RaiseFailure() const { std::rethrow_exception(error_); }
+  // Every record written; raises the first failure.
+  void Finish() {
+    if (FailedRecord() != nullptr) RaiseFailure();
+  }
+  // Union of the extents of the shapes written with geometry.
+  const TGIS_Bounds& Written() const { return written_bounds_; }
+
+ private:
+  struct Item {
+    const TGIS_Shape* shape;
+    std::int32_t recordNumber;
+  };
+  static constexpr std::size_t kBatch = 256;
+  static constexpr std::size_t kMaxPending = 16 * kBatch;
+
+  void Write(const Item& item) {
+    const TGIS_Shape& shape = *item.shape;
+    const bool hasGeometry = !shape.IsEmpty();
+    if (hasGeometry) written_bounds_ = BoundsUnion(written_bounds_, shape.Extent());
+    TGIS_ShpRecordHeader header;
+    header.RecordNumber = item.recordNumber;
+    header.ContentLength =
+        hasGeometry ? (shape.GeometryHeaderSize() + shape.GeometryPointsSize() + 4) / 2 : 2;
+    header.Kind = shape.ShapeKind();
+    shx_.WriteIndexRecord(shp_.Position(), header);
+    shp_.WriteRecordHeader(header);
+    if (hasGeometry) shp_.WriteShapeGeometry(shape);
+  }
+  // Hands the batch to the thread, once the thread is at most kMaxPending
+  // records behind (an interruption then waits for few records).
+  void Hand() {
+    if (batch_.empty()) return;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return failed_ || pending_.size() < kMaxPending; });
+      pending_.insert(pending_.end(), batch_.begin(), batch_.end());
+    }
+    batch_.clear();
+    changed_.notify_all();
+  }
+  void Run() {
+    std::vector<Item> work;
+    std::size_t done = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+        if (stop_) return;
+        work.swap(pending_);
+      }
+      try {
+        for (const Item& item : work) {
+          Write(item);
+          ++done;
+        }
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = true;
+        written_ = done;
+        error_ = std::current_exception();
+        changed_.notify_all();
+        return;
+      }
+      work.clear();
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        written_ = done;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  TGIS_FileSHP& shp_;
+  TGIS_FileSHX& shx_;
+  TGIS_Bounds written_bounds_ = NullBounds();
+  std::vector<Item> batch_;  // the caller's, not handed over yet
+  std::size_t added_ = 0;    // the caller's count
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Guarded by mutex_.
+  std::vector<Item> pending_;
+  std::size_t written_ = 0;
+  bool failed_ = false;
+  std::exception_ptr error_;
+  bool stop_ = false;
+};
 
 bool FileExists(const std::string& path) {
   struct stat st;
@@ -394,57 +533,75 @@ void TGIS_LayerSHP::ConvertFrom(TGIS_LayerVector* source, const TGIS_Bounds& ext
     }
   } indexGuard{this, useIndex};
 
-  // The header box is the union of the shapes written.
-  TGIS_Bounds written = NullBounds();
+  // A second thread writes the main file and index of a long conversion
+  // while this one scans and writes the attribute table.
+  const bool threaded =
+      writeThreads_ != 1 && !useIndex && !clip && !same && source->ScanKeepsShapes() &&
+      (writeThreads_ == 2 ||
+       (AvailableProcessors() > 1 &&
+        static_cast<std::int64_t>(source->Shapes().size()) >= kWriterThreadMinimum));
+  T_recordWriter records(*shp, *shx, threaded);
+  // With the second thread: the shapes skipped, each with the number of
+  // records added before it (the counts of a failed run are those up to the
+  // failing record).
+  std::vector<std::pair<std::size_t, std::size_t>> skips;
   std::int32_t recordNumber = 1;
-  source->StartScan(extent, query, nullptr, {}, true);
-  while (!source->ScanDone()) {
-    TGIS_Shape* const cur = source->ScanCurrent();
-    std::unique_ptr<TGIS_Shape> clipped;
-    TGIS_Shape* shape = cur;
-    if (clip && cur) {
-      clipped = cur->ClipToExtent(extent);
-      shape = clipped.get();
-    }
-    if (shape && !shape->Deleted()) {
-      if (wanted == TGIS_ShapeKind::Unknown || shape->ShapeKind() == wanted) {
-        const bool hasGeometry = !shape->IsEmpty();
-        const TGIS_Bounds shapeExtent = shape->Extent();
-        if (hasGeometry) written = BoundsUnion(written, shapeExtent);
-        TGIS_ShpRecordHeader header;
-        header.RecordNumber = recordNumber;
-        header.ContentLength =
-            hasGeometry ? (shape->GeometryHeaderSize() + shape->GeometryPointsSize() + 4) / 2 : 2;
-        header.Kind = shape->ShapeKind();
-        if (wanted == TGIS_ShapeKind::Unknown) wanted = shape->ShapeKind();
-        shx->WriteIndexRecord(shp->Position(), header);
-        shp->WriteRecordHeader(header);
-        if (hasGeometry) shp->WriteShapeGeometry(*shape);
-        if (useIndex) IndexInsert(hasGeometry ? shapeExtent : TGIS_Bounds{0, 0, 0, 0}, recordNumber);
-        // Attributes come from the source shape, not from a clipped copy.
-        dbf->AppendRecord(*cur);
-        empty = false;
-        ++writtenCount_;
-        if (recordNumber == INT32_MAX) ThrowWriteError(TempName(mainName), EFBIG);
-        ++recordNumber;
-      } else {
-        const auto k = static_cast<size_t>(shape->ShapeKind());
-        if (k < skipped_.size()) ++skipped_[k];
+  try {
+    source->StartScan(extent, query, nullptr, {}, true);
+    while (!source->ScanDone()) {
+      TGIS_Shape* const cur = source->ScanCurrent();
+      std::unique_ptr<TGIS_Shape> clipped;
+      TGIS_Shape* shape = cur;
+      if (clip && cur) {
+        clipped = cur->ClipToExtent(extent);
+        shape = clipped.get();
       }
-    }
-    clipped.reset();
-    if (count % kProgressStep == 1 && viewer) {
-      TGIS_Shape* const current = source->ScanCurrent();
-      viewer->BusyShake(source, current ? current->Uid() : 0, maxUid, abort);
-      if (abort) {
-        ++count;
-        source->ScanNext();
-        break;
+      if (shape && !shape->Deleted()) {
+        if (wanted == TGIS_ShapeKind::Unknown || shape->ShapeKind() == wanted) {
+          if (wanted == TGIS_ShapeKind::Unknown) wanted = shape->ShapeKind();
+          records.Add(*shape, recordNumber);
+          if (useIndex)
+            IndexInsert(shape->IsEmpty() ? TGIS_Bounds{0, 0, 0, 0} : shape->Extent(), recordNumber);
+          // Attributes come from the source shape, not from a clipped copy.
+          dbf->AppendRecord(*cur);
+          empty = false;
+          ++writtenCount_;
+          if (recordNumber == INT32_MAX) ThrowWriteError(TempName(mainName), EFBIG);
+          ++recordNumber;
+        } else {
+          const auto k = static_cast<size_t>(shape->ShapeKind());
+          if (k < skipped_.size()) ++skipped_[k];
+          if (threaded) skips.emplace_back(records.Added(), k);
+        }
       }
+      clipped.reset();
+      if (count % kProgressStep == 1 && viewer) {
+        TGIS_Shape* const current = source->ScanCurrent();
+        viewer->BusyShake(source, current ? current->Uid() : 0, maxUid, abort);
+        if (abort) {
+          ++count;
+          source->ScanNext();
+          break;
+        }
+      }
+      ++count;
+      source->ScanNext();
     }
-    ++count;
-    source->ScanNext();
+    records.Finish();
+  } catch (...) {
+    // A record added before this error failed to be written: that failure
+    // came first, and the counts are the ones up to it.
+    if (const std::size_t* failed = records.FailedRecord()) {
+      writtenCount_ = static_cast<std::int64_t>(*failed);
+      skipped_.fill(0);
+      for (const auto& [added, k] : skips)
+        if (added <= *failed && k < skipped_.size()) ++skipped_[k];
+      records.RaiseFailure();
+    }
+    throw;
   }
+  // The header box is the union of the shapes written.
+  const TGIS_Bounds written = records.Written();
 
   // Final headers.
   if (empty && same && shp_) {

@@ -57,6 +57,8 @@ class TGIS_LayerSHP : public TGIS_LayerVector {
   void ScanNext() override;
   bool ScanDone() override;
   TGIS_Shape* ScanCurrent() override;
+  // False: records are read into shape objects the scan re-points.
+  bool ScanKeepsShapes() const override { return false; }
   // Null for uids below 1 and beyond the last record.  With an index file the
   // record is found directly; without one, by a scan over the viewer's extent
   // (everything when the layer has no viewer), which replaces a running scan.
@@ -93,6 +95,17 @@ class TGIS_LayerSHP : public TGIS_LayerVector {
   // and what its commit leaves behind.
   std::vector<std::string> TemporaryNames() const;
   std::vector<std::string> BackupNames() const;
+
+  // Threads ConvertFrom writes with: 0 (the default) a second one for the
+  // main file and index of a long conversion (kWriterThreadMinimum shapes or
+  // more, another processor free, shapes that stay put during the scan, no
+  // clipping, no spatial index, not its own set), 1 only the caller's, 2 a
+  // second one whenever it may. The files are the same either way, and so is
+  // the error raised when writing fails (the one the first failing record
+  // gives).
+  static constexpr std::int64_t kWriterThreadMinimum = 10000;
+  std::int32_t WriteThreads() const { return writeThreads_; }
+  void SetWriteThreads(std::int32_t threads) { writeThreads_ = threads < 0 ? 0 : threads; }
 
   // ---- result of the last ConvertFrom ----------------------------------------
   // Records written.
@@ -139,6 +152,7 @@ class TGIS_LayerSHP : public TGIS_LayerVector {
   std::unique_ptr<TGIS_ShapeArc> arc_;
   std::unique_ptr<TGIS_ShapePolygon> polygon_;
 
+  std::int32_t writeThreads_ = 0;
   std::int64_t writtenCount_ = 0;
   std::array<std::int64_t, 8> skipped_{};
 };

@@ -136,6 +136,10 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
   virtual TGIS_Variant ReadFileFieldByIndex(std::int32_t index);
   // Filter of the running enumeration: extent test, query, relation.
   virtual bool MatchesScan(TGIS_Shape* shape);
+  // Whether the shapes a scan hands out stay as they are while the scan goes
+  // on (listed shapes); false for a layer that re-points one shape object at
+  // record after record of its file.
+  virtual bool ScanKeepsShapes() const { return true; }
   // Path := path; file layers create an empty file set.
   virtual void Build(const std::string& path, const TGIS_Bounds& extent, TGIS_ShapeKind kind);
   // Adds every field of source (by NewName) this layer lacks; marks deleted

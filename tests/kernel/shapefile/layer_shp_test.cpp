@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -223,6 +226,151 @@ TEST(LayerSHP, AbortCommitsTheShapesWrittenSoFar) {
   EXPECT_EQ(shapes[1].name, "2");
   EXPECT_EQ(back->SHX()->RecordCount(), 2);
   EXPECT_EQ(back->DBF()->RecordCount(), 2);
+}
+
+// ---- the main file and index written on a second thread ------------------------
+
+// Arcs of 2 to maxPoints points, every seventh without geometry, every eleventh a
+// point (skipped: the set holds arcs); a name on each.
+void FillArcs(TGIS_LayerVector& src, int n, int nameLength = 8, int maxPoints = 40) {
+  testing::PrepareLayer(src);
+  src.AddField("NAME", TGIS_FieldKind::String, nameLength, 0);
+  std::mt19937 rng(5);
+  for (int i = 1; i <= n; ++i) {
+    const bool point = i % 11 == 0;
+    TGIS_Shape* s = src.CreateShape(point ? TGIS_ShapeKind::Point : TGIS_ShapeKind::Arc);
+    if (i % 7 != 0) {
+      s->AddPart();
+      const int count = point ? 1 : 2 + static_cast<int>(rng() % static_cast<unsigned>(maxPoints - 1));
+      for (int k = 0; k < count; ++k) s->AddPoint({double(i) + k * 0.25, double(rng() % 1000)});
+    }
+    s->SetField("NAME", TGIS_Variant(std::string(static_cast<size_t>(nameLength), char('a' + i % 26))));
+  }
+}
+
+struct WriteResult {
+  std::string error;
+  int64_t written = 0;
+  int64_t skipped = 0;
+  std::vector<std::string> names;
+  std::string shp, shx, dbf;
+};
+
+WriteResult ConvertWith(int32_t threads, TGIS_LayerVector& src, BusyLog* log = nullptr) {
+  ScratchDir dir;
+  WriteResult r;
+  TGIS_Viewer viewer(TGIS_ViewerBitmap{128, 128});
+  viewer.SetAbortRaises(false);
+  if (log != nullptr) {
+    Watch(viewer, *log);
+    src.SetViewer(&viewer);
+  }
+  TGIS_LayerSHP shp;
+  shp.SetWriteThreads(threads);
+  shp.SetPath(dir.File("w.shp"));
+  try {
+    shp.ConvertFrom(&src, src.Extent(), TGIS_ShapeKind::Unknown, "", false);
+  } catch (const std::exception& e) {
+    r.error = e.what();
+    // The scratch folders differ; the file named must not.
+    const size_t at = r.error.find(dir.Path());
+    if (at != std::string::npos) r.error.replace(at, dir.Path().size(), "<dir>");
+  }
+  src.SetViewer(nullptr);
+  r.written = shp.WrittenCount();
+  r.skipped = shp.SkippedCount(TGIS_ShapeKind::Point);
+  r.names = dir.Names();
+  if (Exists(dir.File("w.shp"))) {
+    const auto text = [](const std::vector<std::byte>& b) {
+      return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+    };
+    r.shp = text(ReadBytes(dir.File("w.shp")));
+    r.shx = text(ReadBytes(dir.File("w.shx")));
+    r.dbf = text(ReadBytes(dir.File("w.dbf")));
+  }
+  return r;
+}
+
+void ExpectSameResult(const WriteResult& one, const WriteResult& two) {
+  EXPECT_EQ(one.error, two.error);
+  EXPECT_EQ(one.written, two.written);
+  EXPECT_EQ(one.skipped, two.skipped);
+  EXPECT_EQ(one.names, two.names);
+  EXPECT_TRUE(one.shp == two.shp);
+  EXPECT_TRUE(one.shx == two.shx);
+  EXPECT_TRUE(one.dbf == two.dbf);
+}
+
+TEST(LayerSHPWriterThread, SameSetWithASecondThread) {
+  TGIS_LayerVector src;
+  FillArcs(src, 3000);
+  const WriteResult one = ConvertWith(1, src);
+  ASSERT_TRUE(one.error.empty()) << one.error;
+  EXPECT_GT(one.written, 2500);
+  EXPECT_GT(one.skipped, 200);
+  ExpectSameResult(one, ConvertWith(2, src));
+}
+
+// An abort commits the same records; a handler that raises leaves nothing.
+TEST(LayerSHPWriterThread, AbortAndRaiseAlike) {
+  TGIS_LayerVector src;
+  FillArcs(src, 3000);
+  for (const bool raise : {false, true}) {
+    SCOPED_TRACE(raise ? "raises" : "aborts");
+    BusyLog logOne;
+    logOne.abortAt = 7;
+    logOne.raise = raise;
+    const WriteResult one = ConvertWith(1, src, &logOne);
+    BusyLog logTwo = logOne;
+    logTwo.shakes.clear();
+    const WriteResult two = ConvertWith(2, src, &logTwo);
+    ExpectSameResult(one, two);
+    EXPECT_EQ(logOne.shakes, logTwo.shakes);
+    EXPECT_EQ(raise, !one.error.empty());
+    if (raise) {
+      EXPECT_TRUE(one.names.empty());
+    }
+  }
+}
+
+// When the file size limit stops the writing, the error is the one of the
+// first record that fails, whichever file that is, and nothing remains.
+TEST(LayerSHPWriterThread, WriteFailureRaisesTheFirstFailingRecordsError) {
+  struct Case {
+    const char* name;
+    int shapes;
+    int nameLength;
+    int maxPoints;
+    rlim_t limit;
+    const char* failing;
+  };
+  // Files are written in 1 MiB blocks, so a limit below a block stops the
+  // first file whose block fills first.
+  const Case cases[] = {
+      {"the main file fills a block first", 3000, 4, 40, 64 * 1024, "w.shp~tmp"},
+      {"the attribute table fills a block first", 6000, 250, 3, 64 * 1024, "w.dbf~tmp"},
+      {"the main file's second block", 6000, 4, 40, 1536 * 1024, "w.shp~tmp"},
+      {"both fill a block, the main file first", 6000, 200, 40, 64 * 1024, "w.shp~tmp"},
+      {"nothing fails before the files are closed", 3000, 4, 3, 200 * 1024, "w.shp~tmp"},
+  };
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TGIS_LayerVector src;
+    FillArcs(src, c.shapes, c.nameLength, c.maxPoints);
+    rlimit small = old;
+    small.rlim_cur = c.limit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const WriteResult one = ConvertWith(1, src);
+    const WriteResult two = ConvertWith(2, src);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_NE(one.error.find(c.failing), std::string::npos) << one.error;
+    ExpectSameResult(one, two);
+    EXPECT_TRUE(one.names.empty());
+  }
+  std::signal(SIGXFSZ, previous);
 }
 
 TEST(LayerSHP, FailureLeavesAnExistingSetAsItWas) {
