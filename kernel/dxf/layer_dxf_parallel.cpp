@@ -99,6 +99,7 @@ struct TGIS_LayerDXF::T_entityWorker {
   int64_t Stop = kNoStop;  // the next boundary; kNoStop for the last piece
   std::unique_ptr<TGIS_LayerDXF> Layer;
   std::atomic<int64_t>* Progress = nullptr;  // bytes read by all workers
+  std::atomic<int64_t>* Items = nullptr;     // lines read by all workers
   std::atomic<bool> Cancel{false};
   // Set by the worker before its future is ready.
   bool Completed = false;  // read to Stop (or the end) without an error
@@ -137,16 +138,24 @@ void TGIS_LayerDXF::RunEntityWorker(T_entityWorker& worker) const {
   try {
     layer.reader_.Reset(stream_->Memory(), stream_->Size());
     layer.reader_.SetPosition(worker.Start);
-    layer.reader_.SetProgressHandler(
-        [this, &worker, reported = worker.Start, released = worker.Start](int64_t position,
-                                                                          int64_t) mutable {
-          if (worker.Cancel.load(std::memory_order_relaxed)) throw T_workerCancel{};
-          if (position > reported) {
-            worker.Progress->fetch_add(position - reported, std::memory_order_relaxed);
-            reported = position;
-          }
-          ReleasePagesBehind(position, released);
-        });
+    layer.reader_.SetProgressHandler([this, &worker, &layer, reported = worker.Start,
+                                      released = worker.Start,
+                                      counted = int64_t{0}](int64_t position, int64_t) mutable {
+      if (worker.Cancel.load(std::memory_order_relaxed)) throw T_workerCancel{};
+      if (position > reported) {
+        worker.Progress->fetch_add(position - reported, std::memory_order_relaxed);
+        reported = position;
+      }
+      // Block references that expand beyond the bound in the pieces together
+      // are refused by the reading in order: the workers stop, so that such
+      // a drawing costs no more than the bound once more.
+      const int64_t items = layer.reader_.ItemsRead();
+      const int64_t all = worker.Items->fetch_add(items - counted, std::memory_order_relaxed) +
+                          (items - counted);
+      counted = items;
+      if (all > ExpansionLimit()) throw T_workerCancel{};
+      ReleasePagesBehind(position, released);
+    });
     layer.ReadGroup();
     worker.Aligned = layer.ReadEntitiesUntil(worker.Stop);
     worker.Completed = true;
@@ -159,6 +168,7 @@ void TGIS_LayerDXF::RunEntityWorker(T_entityWorker& worker) const {
 
 void TGIS_LayerDXF::ReadEntitiesInPieces(const std::vector<int64_t>& boundaries) {
   std::atomic<int64_t> progress{0};
+  std::atomic<int64_t> items{0};
   std::vector<std::unique_ptr<T_entityWorker>> workers;
   // However the pass ends, no worker outlives it.
   struct T_stopWorkers {
@@ -177,6 +187,7 @@ void TGIS_LayerDXF::ReadEntitiesInPieces(const std::vector<int64_t>& boundaries)
     w->Start = boundaries[i];
     w->Stop = i + 1 < boundaries.size() ? boundaries[i + 1] : kNoStop;
     w->Progress = &progress;
+    w->Items = &items;
     TGIS_LayerDXF& layer = *(w->Layer = std::make_unique<TGIS_LayerDXF>());
     layer.entityWorker_ = true;
     layer.SetSupportedKinds(SupportedKinds());
