@@ -14,8 +14,8 @@ namespace cadport {
 // machines every huge page is new to the host and costs more than it
 // saves), the tunables not set by the user, no preloaded library (a
 // debugger or profiler keeps the process it started), not under a
-// sanitizer.  Returns only when the
-// program goes on as it is (including when starting again failed).
+// sanitizer. Returns only when the program goes on as it is (including
+// when starting again failed).
 void RestartWithHugePageHeap(char** argv) noexcept;
 
 // Makes the heap grow in steps of 64 MiB of address space. The heap of a

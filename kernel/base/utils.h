@@ -80,10 +80,10 @@ bool TryTextToFloat(std::string_view text, double& value) noexcept;
 // "'<text>' is not a valid floating point value" on failure.
 double TextToFloat(std::string_view text);
 
-// The separator TryTextToFloat tries first ('.' or ','); for tests.
 // Processors this process may run on (its affinity mask), at least 1.
 int32_t AvailableProcessors() noexcept;
 
+// The separator TryTextToFloat tries first ('.' or ','); for tests.
 char RememberedDecimalSeparator() noexcept;
 void SetRememberedDecimalSeparator(char separator) noexcept;
 

@@ -34,6 +34,9 @@ ValueKind KindOf(int32_t code) noexcept {
   return ValueKind::String;
 }
 
+// The bytes that end a text line: LF, CR, NUL and Ctrl-Z.
+bool IsLineEnd(char c) noexcept { return c == '\n' || c == '\r' || c == '\0' || c == '\x1A'; }
+
 uint64_t LoadLE(const char* p, int bytes) noexcept {
   uint64_t v = 0;
   for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
@@ -123,18 +126,20 @@ std::string_view TGIS_DxfGroupReader::ReadLine() noexcept {
       }
       p += 8;
     }
-    if (p >= end) break;
-    const unsigned char c = static_cast<unsigned char>(base[p]);
-    if (c <= 0x1A && (c == 0x0A || c == 0x0D || c == 0x00 || c == 0x1A)) break;
+    if (p >= end || IsLineEnd(base[p])) break;
     ++p;  // a tab or another control character inside the line
   }
   const std::string_view line(base + start, static_cast<std::size_t>(p - start));
-  if (p < end && base[p] == '\r') ++p;
-  if (p < end && base[p] == '\n') ++p;
-  if (p < end && base[p] == '\0') ++p;
-  if (p < end && base[p] == '\x1A') ++p;
-  position_ = p;
+  position_ = PastLineEnd(p);
   return line;
+}
+
+int64_t TGIS_DxfGroupReader::PastLineEnd(int64_t p) const noexcept {
+  if (p < size_ && data_[p] == '\r') ++p;
+  if (p < size_ && data_[p] == '\n') ++p;
+  if (p < size_ && data_[p] == '\0') ++p;
+  if (p < size_ && data_[p] == '\x1A') ++p;
+  return p;
 }
 
 void TGIS_DxfGroupReader::Resume(int64_t position, int64_t itemsRead) noexcept {
@@ -170,17 +175,8 @@ bool TGIS_DxfGroupReader::ReadPlainCode(int64_t& code) noexcept {
     value = value * 10 + (base[p] - '0');
     ++p;
   }
-  if (p == firstDigit) return false;
-  if (p < size_) {
-    const char c = base[p];
-    if (c != '\n' && c != '\r' && c != '\0' && c != '\x1A') return false;
-  }
-  // Past the line's end as ReadLine goes.
-  if (p < size_ && base[p] == '\r') ++p;
-  if (p < size_ && base[p] == '\n') ++p;
-  if (p < size_ && base[p] == '\0') ++p;
-  if (p < size_ && base[p] == '\x1A') ++p;
-  position_ = p;
+  if (p == firstDigit || (p < size_ && !IsLineEnd(base[p]))) return false;
+  position_ = PastLineEnd(p);
   code = value;
   return true;
 }

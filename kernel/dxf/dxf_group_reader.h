@@ -96,6 +96,8 @@ class TGIS_DxfGroupReader {
 
  private:
   std::string_view ReadLine() noexcept;
+  // Where the next line starts, p being the end of a line's text.
+  int64_t PastLineEnd(int64_t p) const noexcept;
   // Reads a code line of blanks and at most nine digits; false (nothing
   // read) for any other.
   bool ReadPlainCode(int64_t& code) noexcept;

@@ -27,7 +27,6 @@
 #include <future>
 #include <limits>
 #include <system_error>
-#include <thread>
 
 #include "kernel/base/utils.h"
 #include "kernel/vector/field.h"

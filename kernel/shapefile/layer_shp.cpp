@@ -75,7 +75,7 @@ class T_recordWriter {
     if (FailedRecord() != nullptr) RaiseFailure();
   }
   // Union of the extents of the shapes written with geometry.
-  const TGIS_Bounds& Written() const { return written_bounds_; }
+  const TGIS_Bounds& Written() const { return writtenBounds_; }
 
  private:
   struct Item {
@@ -88,7 +88,7 @@ class T_recordWriter {
   void Write(const Item& item) {
     const TGIS_Shape& shape = *item.shape;
     const bool hasGeometry = !shape.IsEmpty();
-    if (hasGeometry) written_bounds_ = BoundsUnion(written_bounds_, shape.Extent());
+    if (hasGeometry) writtenBounds_ = BoundsUnion(writtenBounds_, shape.Extent());
     TGIS_ShpRecordHeader header;
     header.RecordNumber = item.recordNumber;
     header.ContentLength =
@@ -144,7 +144,7 @@ class T_recordWriter {
 
   TGIS_FileSHP& shp_;
   TGIS_FileSHX& shx_;
-  TGIS_Bounds written_bounds_ = NullBounds();
+  TGIS_Bounds writtenBounds_ = NullBounds();
   std::vector<Item> batch_;  // the caller's, not handed over yet
   std::size_t added_ = 0;    // the caller's count
   std::thread thread_;
