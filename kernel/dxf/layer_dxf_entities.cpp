@@ -364,11 +364,13 @@ void TGIS_LayerDXF::ReadArc() {
   const int32_t segments = sweep < kPi / 4 ? 5 : sweep < kPi / 2 ? 11 : sweep < kPi ? 22 : 44;
   const double step = std::fabs(sweep) / segments;
   // Points in object coordinates, each carried to the layer.
+  pointList_.clear();
   for (int32_t i = 0; i <= segments; ++i) {
     const double t = i == segments ? a0 + std::fabs(sweep) : a0 + step * i;
-    entityShape_->AddPoint3D(
+    pointList_.push_back(
         TransformPoint({c.X + radius * std::cos(t), c.Y + radius * std::sin(t), c.Z, 0}));
   }
+  entityShape_->AddPoints3D(pointList_);
   FinishEntityShape();
 }
 
@@ -403,11 +405,13 @@ void TGIS_LayerDXF::ReadCircle() {
   }
   SetEntityTransform(extrusion);
   const double step = 2 * kPi / kCircleSegments;
+  pointList_.clear();
   for (int32_t i = 0; i <= kCircleSegments; ++i) {
     const double t = i == kCircleSegments ? 0.0 : step * i;  // closes exactly
-    entityShape_->AddPoint3D(
+    pointList_.push_back(
         TransformPoint({c.X + radius * std::cos(t), c.Y + radius * std::sin(t), c.Z, 0}));
   }
+  entityShape_->AddPoints3D(pointList_);
   FinishEntityShape();
 }
 

@@ -292,7 +292,8 @@ void TGIS_LayerDXF::ReadPolyline() {
       pointList_.clear();
       DxfFlattenBulgePolyline(bulged, (flags & kPolylineClosed) != 0, pointList_);
       entityShape_->AddPart();
-      for (const TGIS_Coord3D& p : pointList_) entityShape_->AddPoint3D(TransformPoint(p));
+      for (TGIS_Coord3D& p : pointList_) p = TransformPoint(p);
+      entityShape_->AddPoints3D(pointList_);
     }
   }
   if (entityShape_ != nullptr) entityShape_->Unlock();
@@ -403,7 +404,8 @@ void TGIS_LayerDXF::ReadLwPolyline() {
     SetEntityTransform(deferred_.Extrusion);
     pointList_.clear();
     DxfFlattenBulgePolyline(vertices, (deferred_.Flags & kPolylineClosed) != 0, pointList_);
-    for (const TGIS_Coord3D& p : pointList_) entityShape_->AddPoint3D(TransformPoint(p));
+    for (TGIS_Coord3D& p : pointList_) p = TransformPoint(p);
+    entityShape_->AddPoints3D(pointList_);
   }
   entityShape_->Unlock();
 }
@@ -525,6 +527,7 @@ void TGIS_LayerDXF::ReadHatch() {
   for (const std::vector<TGIS_Coord3D>& ring : rings) {
     if (ring.size() < 3) continue;
     entityShape_->AddPart();
+    entityShape_->ReservePoints(static_cast<int>(ring.size()) + 1);  // with the closing point
     for (const TGIS_Coord3D& p : ring) entityShape_->AddPoint3D(TransformPoint(p));
   }
   entityShape_->Unlock();

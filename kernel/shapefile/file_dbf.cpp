@@ -87,11 +87,6 @@ bool ValidUtf8(std::string_view s) {
   return true;
 }
 
-void LeftPad(std::string& out, std::string_view text, int width) {
-  out.assign(size_t(width) - std::min(text.size(), size_t(width)), ' ');
-  out.append(text.substr(0, size_t(width)));
-}
-
 // Bytes of text kept in a field of width bytes: cut at a character boundary
 // when the text is UTF-8; other code pages are cut at the byte.
 size_t StringCut(std::string_view text, int width) {
@@ -281,6 +276,25 @@ void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f,
   // blanks to the field's width.
   const int width = std::max(f.NewWidth, 0);
   const size_t start = record_.size();
+  // The usual case: a value the shape holds itself, used where it lies.
+  const TGIS_Variant* stored = nullptr;
+  if (sourceIndex >= 0) {
+    if (const TGIS_VariantList* values = shape.Attributes()) {
+      stored = values->At(sourceIndex);
+      if (stored != nullptr && stored->IsUnassigned()) stored = nullptr;
+    }
+  }
+  if (stored != nullptr && f.FieldKind == TGIS_FieldKind::String && stored->IsString()) {
+    const std::string& value = stored->AsString();
+    record_.append(value, 0, StringCut(value, width));
+    record_.resize(start + size_t(width), ' ');
+    return;
+  }
+  if (stored != nullptr && f.FieldKind == TGIS_FieldKind::Number) {
+    AppendNumberText(record_, *stored, width, f.NewDecimal);
+    record_.resize(start + size_t(width), ' ');
+    return;
+  }
   switch (f.FieldKind) {
     case TGIS_FieldKind::String: {
       std::string value;
@@ -326,6 +340,13 @@ std::string TGIS_FileDBF::StringText(std::string_view text, int width) {
 }
 
 std::string TGIS_FileDBF::NumberText(const TGIS_Variant& value, int width, int decimals) {
+  std::string out;
+  AppendNumberText(out, value, width, decimals);
+  return out;
+}
+
+void TGIS_FileDBF::AppendNumberText(std::string& out, const TGIS_Variant& value, int width,
+                                    int decimals) {
   width = std::max(width, 0);
   decimals = std::max(decimals, 0);
   char buf[400];
@@ -369,9 +390,9 @@ std::string TGIS_FileDBF::NumberText(const TGIS_Variant& value, int width, int d
     if (decimals > 0 && width - decimals > 0) filled[size_t(width - decimals - 1)] = '.';
     text = filled;
   }
-  std::string out;
-  LeftPad(out, text, width);
-  return out;
+  // Right-aligned: blanks, then as much of the text as fits.
+  out.append(size_t(width) - std::min(text.size(), size_t(width)), ' ');
+  out.append(text.substr(0, size_t(width)));
 }
 
 std::string TGIS_FileDBF::FloatText(const TGIS_Variant& value) {

@@ -87,6 +87,9 @@ class TGIS_FileDBF {
   // too wide: nines with the value's sign and the decimal point; null:
   // blanks; failure "0".  Right-aligned.
   static std::string NumberText(const TGIS_Variant& value, int width, int decimals);
+  // The same text appended to out.
+  static void AppendNumberText(std::string& out, const TGIS_Variant& value, int width,
+                               int decimals);
   // F(20): exponent form, 20 characters; null: blanks.
   static std::string FloatText(const TGIS_Variant& value);
   static char BooleanText(const TGIS_Variant& value);

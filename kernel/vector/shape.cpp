@@ -355,6 +355,16 @@ void TGIS_Shape::EnsurePoints(int extraPoints) {
   pointsCapacity_ = rounded;
 }
 
+void TGIS_Shape::ReservePoints(int count) {
+  if (count <= 0 || Borrowed() || header_ == nullptr) return;
+  const std::uint64_t needed = static_cast<std::uint64_t>(UsedPointBytes(kind_, header_, points_)) +
+                               16ull * static_cast<unsigned>(count);
+  if (points_ != nullptr && needed <= pointsCapacity_) return;
+  if (needed > 0x7FFFFFF0u) throw std::bad_alloc();
+  points_ = Reallocate(points_, static_cast<std::uint32_t>(needed));
+  pointsCapacity_ = static_cast<std::uint32_t>(needed);
+}
+
 // ---- block fields -------------------------------------------------------------
 
 int TGIS_Shape::HeaderNumParts() const { return header_ ? LoadLE32(header_ + 32) : 0; }
@@ -610,6 +620,30 @@ void TGIS_Shape::AddPointAt(int /*part*/, int /*index*/, const TGIS_Coord& point
   const int count = HeaderNumPoints();
   SetRawPoint(count, point);
   SetHeaderNumPoints(count + 1);
+  SetFlag(kEmpty, false);
+}
+
+void TGIS_Shape::AddPoints3D(std::span<const TGIS_Coord3D> points) {
+  for (const TGIS_Coord3D& p : points) AddPoint3D(p);
+}
+
+void TGIS_Shape::AppendPoints3D(std::span<const TGIS_Coord3D> points) {
+  if (points.empty()) return;
+  ReservePoints(static_cast<int>(std::min<std::size_t>(points.size(), 0x7FFFFFF)));
+  EnsurePoints(static_cast<int>(points.size()));
+  int count = HeaderNumPoints();
+  if (lockLevel_ >= 2) {
+    // Layer coordinates as they come; the bounds are Unlock's.
+    for (const TGIS_Coord3D& p : points) SetRawPoint(count++, {p.X, p.Y});
+    SetHeaderNumPoints(count);
+  } else {
+    for (const TGIS_Coord3D& p : points) {
+      const TGIS_Coord c = ToLayer({p.X, p.Y});
+      if (lockLevel_ == 0) ExtendBounds(c);
+      SetRawPoint(count, c);
+      SetHeaderNumPoints(++count);
+    }
+  }
   SetFlag(kEmpty, false);
 }
 
@@ -913,6 +947,24 @@ void TGIS_ShapeArc::AddPoint(const TGIS_Coord& point) {
 }
 
 void TGIS_ShapeArc::AddPoint3D(const TGIS_Coord3D& point) { AddPoint({point.X, point.Y}); }
+
+void TGIS_ShapeArc::AddPoints3D(std::span<const TGIS_Coord3D> points) {
+  // A part's first points go the usual way (a lone first point is held
+  // twice); from a part of two different points on, appending is plain.
+  std::size_t i = 0;
+  for (; i < points.size(); ++i) {
+    if (HasHeader() && HasPoints() && HeaderNumParts() > 0) {
+      const int count = HeaderNumPoints();
+      const int size = count - HeaderPart(HeaderNumParts() - 1);
+      if (size > 2 || (size == 2 && !CoordsEqual(RawPoint(count - 1), RawPoint(count - 2)))) break;
+    }
+    AddPoint3D(points[i]);
+  }
+  if (i == points.size()) return;
+  BeginModify();
+  MarkModified();
+  AppendPoints3D(points.subspan(i));
+}
 void TGIS_ShapeArc::Draw() {}
 void TGIS_ShapeArc::DrawSelected() {}
 void TGIS_ShapeArc::DrawLabel() {}

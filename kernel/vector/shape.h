@@ -139,10 +139,16 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   virtual void Unlock();
   virtual void AddPoint(const TGIS_Coord& point) = 0;
   virtual void AddPoint3D(const TGIS_Coord3D& point) = 0;
+  // The points appended as by AddPoint3D one after the other; builders with
+  // many points at hand take this way.
+  virtual void AddPoints3D(std::span<const TGIS_Coord3D> points);
   // Adds a point at distance and angle (radians, from +Y towards +X) from
   // the last point; False when the part has too few points.
   virtual bool AddPointPolar(bool absolute, double distance, double angle);
   virtual void AddPart();
+  // Room for count more points without growing the point block on the way:
+  // a hint for builders that know the count in advance.
+  void ReservePoints(int count);
   virtual TGIS_Coord GetPoint(int part, int index) const;
   virtual TGIS_Coord3D GetPoint3D(int part, int index) const;
   virtual TGIS_Coord GetFirstPoint() const;
@@ -249,6 +255,9 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   void AllocateEmpty();               // fresh blocks, bounds (0,0,0,0)
   void ExtendBounds(const TGIS_Coord& point);  // lock level 0 rule
   void AddPointAt(int part, int index, const TGIS_Coord& point);
+  // Appends to the last part as AddPointAt would point by point; the part
+  // must exist.
+  void AppendPoints3D(std::span<const TGIS_Coord3D> points);
   void DropLastPoint();
   void RecomputeEmpty();
   void RecomputeBounds();
@@ -395,6 +404,7 @@ class TGIS_ShapeArc final : public TGIS_Shape {
   std::unique_ptr<TGIS_Shape> CreateCopy() const override;
   void AddPoint(const TGIS_Coord& point) override;
   void AddPoint3D(const TGIS_Coord3D& point) override;
+  void AddPoints3D(std::span<const TGIS_Coord3D> points) override;
   void Draw() override;
   void DrawSelected() override;
   void DrawLabel() override;

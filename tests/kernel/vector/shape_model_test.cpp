@@ -107,6 +107,69 @@ TEST(ShapeArc, MissingAddPartIsSupplied) {
   EXPECT_THAT(PartPoints(arc, 0), testing::ElementsAre(IsCoord(1, 1), IsCoord(2, 2)));
 }
 
+// Appending many points at once builds what adding them one by one builds,
+// whatever the part held before, under every lock level, with and without
+// a layer (its extent included), for every kind.
+TEST(ShapeBuild, AddPointsMatchesAddingOneByOne) {
+  using Points = std::vector<TGIS_Coord3D>;
+  const Points runs[] = {
+      {},
+      {{1, 2, 3, 0}},
+      {{1, 1, 0, 0}, {1, 1, 0, 0}},
+      {{1, 1, 0, 0}, {1, 1, 0, 0}, {1, 1, 0, 0}, {2, 3, 0, 0}, {2, 3, 0, 0}},
+      {{0, 0, 0, 0}, {5, -1, 0, 0}, {5, -1, 0, 0}, {-3, 8, 0, 0}, {0, 0, 0, 0}},
+  };
+  const TGIS_ShapeKind kinds[] = {TGIS_ShapeKind::Arc, TGIS_ShapeKind::Polygon,
+                                  TGIS_ShapeKind::MultiPoint};
+  auto blocks = [](const TGIS_Shape& s) {
+    std::vector<std::byte> b(s.GeometryHeader().begin(), s.GeometryHeader().end());
+    b.insert(b.end(), s.GeometryPoints().begin(), s.GeometryPoints().end());
+    return b;
+  };
+  for (const TGIS_ShapeKind kind : kinds) {
+    for (const int level : {0, 2}) {
+      for (const bool withLayer : {false, true}) {
+        for (const Points& before : runs) {
+          for (const Points& added : runs) {
+            for (const bool newPart : {false, true}) {
+              SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " level " << level
+                                              << " layer " << withLayer << " before "
+                                              << before.size() << " added " << added.size()
+                                              << " new part " << newPart);
+              TGIS_LayerVector oneLayer;
+              TGIS_LayerVector bulkLayer;
+              auto make = [&](TGIS_LayerVector& layer) -> std::unique_ptr<TGIS_Shape> {
+                TGIS_LayerVector* owner = withLayer ? &layer : nullptr;
+                if (kind == TGIS_ShapeKind::Arc) return std::make_unique<TGIS_ShapeArc>(nullptr, owner, 1);
+                if (kind == TGIS_ShapeKind::Polygon)
+                  return std::make_unique<TGIS_ShapePolygon>(nullptr, owner, 1);
+                return std::make_unique<TGIS_ShapeMultipoint>(nullptr, owner, 1);
+              };
+              const std::unique_ptr<TGIS_Shape> oneShape = make(oneLayer);
+              const std::unique_ptr<TGIS_Shape> bulkShape = make(bulkLayer);
+              TGIS_Shape* const one = oneShape.get();
+              TGIS_Shape* const bulk = bulkShape.get();
+              for (TGIS_Shape* s : {one, bulk}) {
+                s->Lock(level);
+                s->AddPart();
+                for (const TGIS_Coord3D& p : before) s->AddPoint3D(p);
+                if (newPart) s->AddPart();
+              }
+              for (const TGIS_Coord3D& p : added) one->AddPoint3D(p);
+              bulk->AddPoints3D(added);
+              for (TGIS_Shape* s : {one, bulk}) s->Unlock();
+              EXPECT_EQ(blocks(*bulk), blocks(*one));
+              EXPECT_EQ(bulk->IsEmpty(), one->IsEmpty());
+              EXPECT_TRUE(SameBounds(bulk->Extent(), one->Extent()));
+              EXPECT_TRUE(SameBounds(bulkLayer.Extent(), oneLayer.Extent()));
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(ShapePolygon, RingsAreAlwaysClosed) {
   const TGIS_Coord a{0, 0}, b{4, 0}, c{4, 3};
   {
