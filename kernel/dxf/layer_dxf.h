@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "kernel/base/types.h"
@@ -45,26 +46,65 @@ struct TGIS_DxfNameLess {
   bool operator()(std::string_view a, std::string_view b) const noexcept;
 };
 
+// Hashing and equality of names byte for byte, for lookups by string_view.
+struct TGIS_DxfExactHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept {
+    return std::hash<std::string_view>{}(s);
+  }
+};
+struct TGIS_DxfExactEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
+};
+
 // A sorted name table: the first entry for a name wins, lookups ignore case.
+// Entities ask for the same few names over and over: the answers are
+// remembered by the name's exact bytes.  So a table, like the layer holding
+// it, serves one thread at a time.
 template <typename T>
 class TGIS_DxfNameTable {
  public:
+  TGIS_DxfNameTable() = default;
+  // A copy has the items, not the remembered answers (they point into the
+  // source).
+  TGIS_DxfNameTable(const TGIS_DxfNameTable& other) : items_(other.items_) {}
+  TGIS_DxfNameTable& operator=(const TGIS_DxfNameTable& other) {
+    if (this != &other) {
+      items_ = other.items_;
+      answers_.clear();
+    }
+    return *this;
+  }
+
   // Adds (name, value) unless the name is already present.
   void Add(std::string_view name, const T& value) {
-    if (items_.find(name) == items_.end()) items_.emplace(std::string(name), value);
+    if (items_.find(name) == items_.end()) {
+      items_.emplace(std::string(name), value);
+      answers_.clear();
+    }
   }
   const T* Find(std::string_view name) const {
+    if (const auto a = answers_.find(name); a != answers_.end()) return a->second;
     const auto it = items_.find(name);
-    return it == items_.end() ? nullptr : &it->second;
+    const T* const found = it == items_.end() ? nullptr : &it->second;
+    if (answers_.size() < kAnswersKept) answers_.emplace(std::string(name), found);
+    return found;
   }
-  bool Contains(std::string_view name) const { return items_.find(name) != items_.end(); }
+  bool Contains(std::string_view name) const { return Find(name) != nullptr; }
   bool Empty() const noexcept { return items_.empty(); }
   std::size_t Count() const noexcept { return items_.size(); }
-  void Clear() noexcept { items_.clear(); }
+  void Clear() noexcept {
+    items_.clear();
+    answers_.clear();
+  }
   const std::map<std::string, T, TGIS_DxfNameLess>& Items() const noexcept { return items_; }
 
  private:
+  static constexpr std::size_t kAnswersKept = 4096;
   std::map<std::string, T, TGIS_DxfNameLess> items_;
+  mutable std::unordered_map<std::string, const T*, TGIS_DxfExactHash, TGIS_DxfExactEqual>
+      answers_;
 };
 
 // Pen styles given by the line type rules (dash classes 0..4).
@@ -286,8 +326,11 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
                      const std::vector<double>& weights, int32_t degree, int32_t segments);
   // Reads one "ADE" extended data block into string fields of EntityShape.
   void ReadXData();
-  // Sets a field on EntityShape.
+  // Sets a field on EntityShape.  The name is one of the layer's constant
+  // names; its index is looked up once per load.
   void SetEntityField(const char* name, const TGIS_Variant& value);
+  // Recode of a drawing layer's name, remembered: a drawing has few layers.
+  const std::string& RecodedLayerName(std::string_view name);
 
   // ---- deferred readers (layer_dxf_polylines.cpp) ------------------------------
   void ReadPolyline();
@@ -340,6 +383,11 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   // ---- entity state -------------------------------------------------------------
   TGIS_Shape* entityShape_ = nullptr;     // the shape being built; owned by the layer
   std::string entityLayer_;               // drawing layer of the entity being read
+  // Field indexes of the constant names SetEntityField met in this load.
+  std::array<std::pair<const char*, int32_t>, 8> entityFieldIndexes_{};
+  // RecodedLayerName's answers in this load, by the name's exact bytes.
+  std::unordered_map<std::string, std::string, TGIS_DxfExactHash, TGIS_DxfExactEqual>
+      recodedLayerNames_;
   TGIS_DxfMatrix entityMatrix_ = TGIS_DxfMatrix::Identity();
   bool entityIdentity_ = true;            // entityMatrix_ is the identity
   int64_t expansionAllowance_ = kDefaultExpansionAllowance;

@@ -71,6 +71,9 @@ bool UsableKnots(const std::vector<double>& knots, std::size_t count, int32_t de
 // ---- entity pass ------------------------------------------------------------------
 
 void TGIS_LayerDXF::ReadEntities() {
+  // Fields and code pages may have changed since the last load.
+  entityFieldIndexes_ = {};
+  recodedLayerNames_.clear();
   ReadGroup();
   const std::vector<int64_t> boundaries = FindPieceBoundaries(reader_.GroupStart());
   if (boundaries.empty()) {
@@ -143,7 +146,7 @@ bool TGIS_LayerDXF::HandleCommonGroup(bool lineType, bool lineWeight) {
       return true;
     case 8:
       entityLayer_.assign(GroupValue());
-      SetEntityField(kFieldLayer, TGIS_Variant(Recode(entityLayer_)));
+      SetEntityField(kFieldLayer, TGIS_Variant(RecodedLayerName(entityLayer_)));
       entityShape_->SetHidden(LayerIsOff(entityLayer_));
       ApplyColor(std::string_view(entityLayer_), 0);
       return true;
@@ -167,7 +170,30 @@ bool TGIS_LayerDXF::HandleCommonGroup(bool lineType, bool lineWeight) {
 }
 
 void TGIS_LayerDXF::SetEntityField(const char* name, const TGIS_Variant& value) {
+  for (auto& [known, index] : entityFieldIndexes_) {
+    if (known == name) {
+      entityShape_->SetFieldAt(index, value);
+      return;
+    }
+    if (known == nullptr) {
+      const int32_t found = FindField(name);
+      if (found < 0) break;  // SetField raises the missing field
+      known = name;
+      index = found;
+      entityShape_->SetFieldAt(index, value);
+      return;
+    }
+  }
   entityShape_->SetField(name, value);
+}
+
+const std::string& TGIS_LayerDXF::RecodedLayerName(std::string_view name) {
+  if (const auto it = recodedLayerNames_.find(name); it != recodedLayerNames_.end())
+    return it->second;
+  // Bounded: a drawing with more layer names than this recodes the rest
+  // each time.
+  if (recodedLayerNames_.size() >= 4096) recodedLayerNames_.clear();
+  return recodedLayerNames_.emplace(std::string(name), Recode(name)).first->second;
 }
 
 void TGIS_LayerDXF::FinishEntityShape() {

@@ -172,7 +172,7 @@ void TGIS_LayerDXF::CreateDeferredShape(TGIS_ShapeKind kind, bool addPart) {
 
   const T_deferredEntity& d = deferred_;
   SetEntityField(kFieldHandle, TGIS_Variant(d.Handle));
-  SetEntityField(kFieldLayer, TGIS_Variant(Recode(d.LayerName)));
+  SetEntityField(kFieldLayer, TGIS_Variant(RecodedLayerName(d.LayerName)));
   entityShape_->SetHidden(LayerIsOff(d.LayerName));
   SetEntityField(kFieldElevation, TGIS_Variant(d.Elevation));
   SetEntityField(kFieldColor, TGIS_Variant(d.Color));

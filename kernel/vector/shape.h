@@ -223,6 +223,8 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   void Delete();
   // Field code (shape_fields.cpp).
   void SetField(std::string_view name, const TGIS_Variant& value);
+  // The same for the field at index (0 <= index < the layer's FieldsCount).
+  void SetFieldAt(std::int32_t index, const TGIS_Variant& value);
   void CopyFields(const TGIS_Shape& source);
 
  protected:

@@ -3,6 +3,7 @@
 #include "kernel/vector/shape.h"
 
 #include <exception>
+#include <string>
 
 #include "kernel/base/exception.h"
 #include "kernel/vector/field.h"
@@ -104,6 +105,13 @@ void TGIS_Shape::SetField(std::string_view name, const TGIS_Variant& value) {
   TGIS_LayerVector* layer = Layer();
   const std::int32_t index = layer != nullptr ? layer->FindField(name) : -1;
   if (index < 0) throw EGIS_Exception(GIS_RS_ERR_FIELDNOEXIST, name, 0);
+  SetFieldAt(index, value);
+}
+
+void TGIS_Shape::SetFieldAt(std::int32_t index, const TGIS_Variant& value) {
+  TGIS_LayerVector* layer = Layer();
+  if (layer == nullptr || index < 0 || index >= layer->FieldsCount())
+    throw EGIS_Exception(GIS_RS_ERR_FIELDNOEXIST, std::to_string(index), 0);
   TGIS_FieldInfo& field = *layer->FieldInfo(index);
 
   // Convert first: a value that does not fit leaves the stored one in place.

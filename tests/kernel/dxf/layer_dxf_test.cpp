@@ -159,6 +159,37 @@ TEST_F(LayerDxfTest, FaultsFailWithTheLineNumber) {
   }
 }
 
+// Name tables remember their answers by the exact bytes asked for; the
+// answers stay right as names are added, in any case, and in copies that
+// outlive the table they were copied from.
+TEST(DxfNameTable, RememberedAnswersStayRight) {
+  auto table = std::make_unique<TGIS_DxfNameTable<int32_t>>();
+  table->Add("Walls", 1);
+  ASSERT_NE(table->Find("walls"), nullptr);
+  EXPECT_EQ(*table->Find("WALLS"), 1);
+  EXPECT_EQ(*table->Find("walls"), 1);
+  EXPECT_EQ(table->Find("Roof"), nullptr);
+  table->Add("ROOF", 2);  // a name asked for in vain before
+  ASSERT_NE(table->Find("Roof"), nullptr);
+  EXPECT_EQ(*table->Find("Roof"), 2);
+  table->Add("roof", 3);  // the first entry for a name wins
+  EXPECT_EQ(*table->Find("Roof"), 2);
+
+  TGIS_DxfNameTable<int32_t> copy(*table);
+  TGIS_DxfNameTable<int32_t> assigned;
+  EXPECT_EQ(assigned.Find("Walls"), nullptr);
+  assigned = *table;
+  table.reset();
+  for (const TGIS_DxfNameTable<int32_t>* t : {&copy, &assigned}) {
+    ASSERT_NE(t->Find("Walls"), nullptr);
+    EXPECT_EQ(*t->Find("Walls"), 1);
+    EXPECT_EQ(*t->Find("walls"), 1);
+    EXPECT_EQ(t->Find("Door"), nullptr);
+  }
+  copy.Clear();
+  EXPECT_EQ(copy.Find("Walls"), nullptr);
+}
+
 TEST_F(LayerDxfTest, ValuesAreNotTrimmed) {
   auto layer = Open(DxfText({{0, "SECTION"}, {2, "ENTITIES "}, {0, "POINT"}, {0, "EOF"}}));
   EXPECT_TRUE(layer->Shapes().empty());
