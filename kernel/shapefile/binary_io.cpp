@@ -1,6 +1,7 @@
 #include "kernel/shapefile/binary_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,16 @@ void ThrowCreateError(const std::string& path, int err) {
   const std::string osText = LastOSErrorText();
   const EGIS_Exception formatted(GIS_RS_ERR_FILEMAPPING, path, 0);
   throw EFOpenError(std::string(formatted.what()) + ", " + osText, path, 0);
+}
+
+void DropCachedPages(const std::string& path) noexcept {
+  // Not blocking on a FIFO or a device that happens to carry the name.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
 }
 
 const std::byte* ByteCursor::Take(uint64_t n) {

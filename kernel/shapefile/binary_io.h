@@ -99,6 +99,12 @@ class ByteCursor {
   std::string name_;
 };
 
+// Drops the cached pages of the regular file at path (when it is one),
+// leaving the file as it is: the pages of a file about to be deleted, so
+// that the deletion does not wait for that.  Quietly does nothing when the
+// file cannot be opened.
+void DropCachedPages(const std::string& path) noexcept;
+
 // A file written front to back through a large buffer.  Header fields are
 // patched in place at the end (PatchAt).  Every failed system call raises
 // GIS_RS_ERR_FILEWRITE with the path and errno; Close() reports a failed

@@ -587,6 +587,13 @@ void TGIS_LayerSHP::ConvertFrom(TGIS_LayerVector* source, const TGIS_Bounds& ext
       ++count;
       source->ScanNext();
     }
+    if (threaded) {
+      // While the other thread writes the last records: the files the
+      // commit replaces are deleted after it, and that would wait for
+      // their cached pages to be freed.
+      for (const std::string* name : {&mainName, &indexName, &attributesName})
+        DropCachedPages(*name);
+    }
     records.Finish();
   } catch (...) {
     // A record added before this error failed to be written: that failure

@@ -143,6 +143,12 @@ class TGIS_VariantList {
   void Reserve(std::int32_t count) {
     if (count > 0) items_.reserve(static_cast<std::size_t>(count));
   }
+  // Asks the processor to fetch the values ahead of their use.
+  void Prefetch() const noexcept {
+    const auto* p = reinterpret_cast<const char*>(items_.data());
+    const std::size_t bytes = items_.size() * sizeof(TGIS_Variant);
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
+  }
 
  private:
   std::vector<TGIS_Variant> items_;

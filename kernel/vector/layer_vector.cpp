@@ -488,6 +488,18 @@ void TGIS_LayerVector::ScanAdvance() {
   currentShape_ = scanPosition_ >= 0 && static_cast<std::size_t>(scanPosition_) < shapes_.size()
                       ? shapes_[static_cast<std::size_t>(scanPosition_)].get()
                       : nullptr;
+  if (currentShape_ == nullptr) return;
+  // Shapes live all over the heap: the ones a few steps ahead are fetched
+  // while this one is worked on (the object, then what it points to).
+  const auto at = static_cast<std::size_t>(scanPosition_);
+  const std::size_t count = shapes_.size();
+  if (at + kScanFetchObject < count) __builtin_prefetch(shapes_[at + kScanFetchObject].get());
+  if (at + kScanFetchBlocks < count) {
+    if (const TGIS_Shape* s = shapes_[at + kScanFetchBlocks].get()) s->PrefetchBlocks();
+  }
+  if (at + kScanFetchValues < count) {
+    if (const TGIS_Shape* s = shapes_[at + kScanFetchValues].get()) s->PrefetchValues();
+  }
 }
 
 bool TGIS_LayerVector::ScanAtEnd() {

@@ -118,6 +118,10 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
                            bool skipDeleted);
   // ScanPosition += 1; CurrentShape := the shape there or null.
   virtual void ScanAdvance();
+  // How far ahead ScanAdvance fetches shapes, their blocks and their values.
+  static constexpr std::size_t kScanFetchObject = 12;
+  static constexpr std::size_t kScanFetchBlocks = 6;
+  static constexpr std::size_t kScanFetchValues = 3;
   virtual bool ScanAtEnd();
   // CurrentShape when set, else the listed shape at ScanPosition, else null.
   virtual TGIS_Shape* ScanItem();

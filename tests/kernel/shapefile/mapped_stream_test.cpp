@@ -6,12 +6,14 @@
 
 #include <array>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "kernel/base/exception.h"
+#include "kernel/shapefile/binary_io.h"
 
 namespace cadport {
 namespace {
@@ -222,5 +224,24 @@ TEST_F(MappedStreamTest, ConcurrentOpenAndClose) {
   EXPECT_EQ(TGIS_MappedStream::SharedViewCount(), before);
 }
 
+// Dropping a file's cached pages leaves the file as it was; a missing
+// name or a FIFO (which open could block on) is passed over at once.
+TEST_F(MappedStreamTest, DroppingCachedPagesKeepsTheFile) {
+  std::string bytes(3 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 4096);
+  const std::string path = MakeFile("set.shp", bytes);
+  DropCachedPages(path);
+  std::ifstream in(path, std::ios::binary);
+  const std::string read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(read, bytes);
+
+  DropCachedPages((dir_ / "missing.shp").string());
+  const std::string fifo = (dir_ / "fifo.shp").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  DropCachedPages(fifo);  // returns: nobody writes to the FIFO
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
 }  // namespace
+
 }  // namespace cadport
