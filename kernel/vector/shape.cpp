@@ -629,8 +629,9 @@ void TGIS_Shape::AddPoints3D(std::span<const TGIS_Coord3D> points) {
 
 void TGIS_Shape::AppendPoints3D(std::span<const TGIS_Coord3D> points) {
   if (points.empty()) return;
-  ReservePoints(static_cast<int>(std::min<std::size_t>(points.size(), 0x7FFFFFF)));
-  EnsurePoints(static_cast<int>(points.size()));
+  // More points than a block holds fail here, as they would point by point.
+  if (points.size() > 0x7FFFFFF) throw std::bad_alloc();
+  ReservePoints(static_cast<int>(points.size()));
   int count = HeaderNumPoints();
   if (lockLevel_ >= 2) {
     // Layer coordinates as they come; the bounds are Unlock's.
