@@ -165,32 +165,80 @@ int DxfArcSegments(double sweepRadians) {
   return static_cast<int>(wanted);
 }
 
+namespace {
+
+// The turn of a bulge and the unit vectors of its intermediate points,
+// rotated from the start: a polyline's bulges mostly repeat (fillets of one
+// radius, arcs drawn by the same command), so each thread keeps the last one.
+struct TBulgeTurns {
+  double Bulge = 0.0;  // 0: nothing kept yet
+  double Angle = 0.0;
+  int Segments = 0;
+  double Cos[kDxfSegmentsPerTurn];
+  double Sin[kDxfSegmentsPerTurn];
+};
+
+const TBulgeTurns& BulgeTurns(double bulge) {
+  thread_local TBulgeTurns turns;
+  if (turns.Bulge != bulge) {
+    turns.Bulge = 0.0;  // half-filled tables are never taken for kept ones
+    turns.Angle = 4.0 * std::atan(bulge);
+    turns.Segments = DxfArcSegments(turns.Angle);
+    for (int i = 1; i < turns.Segments; ++i) {
+      const double a = turns.Angle * (static_cast<double>(i) / turns.Segments);
+      turns.Cos[i] = std::cos(a);
+      turns.Sin[i] = std::sin(a);
+    }
+    turns.Bulge = bulge;
+  }
+  return turns;
+}
+
+}  // namespace
+
 void DxfAppendBulgeSegment(const TGIS_Coord3D& from, const TGIS_Coord3D& to, double bulge,
                            std::vector<TGIS_Coord3D>& out) {
   const TGIS_Coord3D end = Point3(to.X, to.Y, to.Z);
   const double cx = to.X - from.X;
   const double cy = to.Y - from.Y;
-  const double chord = std::hypot(cx, cy);
-  if (bulge == 0.0 || !std::isfinite(bulge) || chord == 0.0 || !std::isfinite(chord)) {
+  // The chord's length only matters when it is zero or beyond the doubles;
+  // below 2^500 a side its square cannot overflow.
+  constexpr double kSafeSide = 0x1p500;
+  const bool plainChord = std::fabs(cx) < kSafeSide && std::fabs(cy) < kSafeSide;
+  if (bulge == 0.0 || !std::isfinite(bulge) || (cx == 0.0 && cy == 0.0) ||
+      (!plainChord && !std::isfinite(std::hypot(cx, cy)))) {
     out.push_back(end);
     return;
   }
   // Included angle 4 atan(b); the centre lies on the chord's perpendicular
   // bisector, (chord / 2) cot(angle / 2) = (chord / 2)(1 - b^2) / (2b) to the
-  // left of the chord direction (to the right for b < 0).
-  const double angle = 4.0 * std::atan(bulge);
-  const double offset = 0.5 * chord * (1.0 - bulge * bulge) / (2.0 * bulge);
-  const double midX = from.X + 0.5 * cx;
-  const double midY = from.Y + 0.5 * cy;
-  const double centreX = midX - cy / chord * offset;
-  const double centreY = midY + cx / chord * offset;
-  const double radius = std::hypot(from.X - centreX, from.Y - centreY);
-  const double startAngle = std::atan2(from.Y - centreY, from.X - centreX);
-  const int segments = DxfArcSegments(angle);
-  for (int i = 1; i < segments; ++i) {
-    const double t = static_cast<double>(i) / segments;
-    const double a = startAngle + angle * t;
-    out.push_back(Point3(centreX + radius * std::cos(a), centreY + radius * std::sin(a),
+  // left of the chord direction (to the right for b < 0): the chord's unit
+  // normal times that offset is the normal (-cy, cx) times (1 - b^2) / (4b).
+  const TBulgeTurns& turns = BulgeTurns(bulge);
+  const double k = (1.0 - bulge * bulge) / (4.0 * bulge);
+  const double centreX = from.X + 0.5 * cx - cy * k;
+  const double centreY = from.Y + 0.5 * cy + cx * k;
+  // The points are the start's radius vector turned about the centre.
+  const double rx = from.X - centreX;
+  const double ry = from.Y - centreY;
+  if (!plainChord || !std::isfinite(rx) || !std::isfinite(ry)) {
+    // Beyond the doubles' comfortable range the angles are taken one by one.
+    const double radius = std::hypot(rx, ry);
+    const double startAngle = std::atan2(ry, rx);
+    for (int i = 1; i < turns.Segments; ++i) {
+      const double t = static_cast<double>(i) / turns.Segments;
+      const double a = startAngle + turns.Angle * t;
+      out.push_back(Point3(centreX + radius * std::cos(a), centreY + radius * std::sin(a),
+                           from.Z + (to.Z - from.Z) * t));
+    }
+    out.push_back(end);
+    return;
+  }
+  for (int i = 1; i < turns.Segments; ++i) {
+    const double t = static_cast<double>(i) / turns.Segments;
+    const double c = turns.Cos[i];
+    const double s = turns.Sin[i];
+    out.push_back(Point3(centreX + (rx * c - ry * s), centreY + (ry * c + rx * s),
                          from.Z + (to.Z - from.Z) * t));
   }
   out.push_back(end);

@@ -389,13 +389,24 @@ void TGIS_LayerDXF::ReadArc() {
   if (a1 < a0) sweep = 2 * kPi - (a0 - a1);
   const int32_t segments = sweep < kPi / 4 ? 5 : sweep < kPi / 2 ? 11 : sweep < kPi ? 22 : 44;
   const double step = std::fabs(sweep) / segments;
-  // Points in object coordinates, each carried to the layer.
+  // Points in object coordinates, each carried to the layer.  The unit
+  // vector of each step is the previous one turned by the step (a rounding
+  // of at most a few units in the last place per step, a fraction of what
+  // summing the angles costs); the end is taken from its angle.
   pointList_.clear();
-  for (int32_t i = 0; i <= segments; ++i) {
-    const double t = i == segments ? a0 + std::fabs(sweep) : a0 + step * i;
-    pointList_.push_back(
-        TransformPoint({c.X + radius * std::cos(t), c.Y + radius * std::sin(t), c.Z, 0}));
+  double cosT = std::cos(a0);
+  double sinT = std::sin(a0);
+  const double cosStep = std::cos(step);
+  const double sinStep = std::sin(step);
+  for (int32_t i = 0; i < segments; ++i) {
+    pointList_.push_back(TransformPoint({c.X + radius * cosT, c.Y + radius * sinT, c.Z, 0}));
+    const double turnedCos = cosT * cosStep - sinT * sinStep;
+    sinT = sinT * cosStep + cosT * sinStep;
+    cosT = turnedCos;
   }
+  const double end = a0 + std::fabs(sweep);
+  pointList_.push_back(
+      TransformPoint({c.X + radius * std::cos(end), c.Y + radius * std::sin(end), c.Z, 0}));
   entityShape_->AddPoints3D(pointList_);
   FinishEntityShape();
 }
@@ -430,12 +441,26 @@ void TGIS_LayerDXF::ReadCircle() {
     ReadGroup();
   }
   SetEntityTransform(extrusion);
-  const double step = 2 * kPi / kCircleSegments;
+  // Every circle turns through the same angles: their sines and cosines are
+  // computed once.
+  struct TCircleTurns {
+    double Cos[kCircleSegments + 1];
+    double Sin[kCircleSegments + 1];
+  };
+  static const TCircleTurns turns = [] {
+    TCircleTurns r;
+    const double step = 2 * kPi / kCircleSegments;
+    for (int32_t i = 0; i <= kCircleSegments; ++i) {
+      const double t = i == kCircleSegments ? 0.0 : step * i;  // closes exactly
+      r.Cos[i] = std::cos(t);
+      r.Sin[i] = std::sin(t);
+    }
+    return r;
+  }();
   pointList_.clear();
   for (int32_t i = 0; i <= kCircleSegments; ++i) {
-    const double t = i == kCircleSegments ? 0.0 : step * i;  // closes exactly
-    pointList_.push_back(
-        TransformPoint({c.X + radius * std::cos(t), c.Y + radius * std::sin(t), c.Z, 0}));
+    pointList_.push_back(TransformPoint(
+        {c.X + radius * turns.Cos[i], c.Y + radius * turns.Sin[i], c.Z, 0}));
   }
   entityShape_->AddPoints3D(pointList_);
   FinishEntityShape();

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 namespace cadport {
@@ -44,6 +45,9 @@ TEST(DxfBulgeSegment, ArcFollowsTheFormatsDefinition) {
       {P(-1, 0), P(1, 0), 1},     {P(1, 0), P(-1, 0), 1},   {P(0, 0), P(2, 0), 0.5},
       {P(0, 0), P(2, 0), -0.5},   {P(3, 4), P(-2, 7), 2.5}, {P(0, 0), P(0, 5), -1},
       {P(10, 10), P(11, 10), 1e-4}, {P(0, 0), P(1, 1), -7},
+      // Survey coordinates, and sides whose squares leave the doubles.
+      {P(515994.7026039125, 4509884.969027216), P(515979.45859887946, 4509901.548365302), 0.3},
+      {P(1e300, 0), P(-1e300, 0), 1},   {P(0, -3e200), P(0, 3e200), -0.25},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.from.X << "," << c.from.Y << " -> " << c.to.X << ","
@@ -71,6 +75,25 @@ TEST(DxfBulgeSegment, ArcFollowsTheFormatsDefinition) {
       prev = p;
     }
     EXPECT_NEAR(swept, angle, 1e-9);
+  }
+}
+
+// The turns of the last bulge are kept between calls (per thread): a
+// segment's points are those a fresh thread computes, whatever bulges were
+// flattened before.
+TEST(DxfBulgeSegment, PointsDoNotDependOnTheBulgesBefore) {
+  const double bulges[] = {0.3, -0.3, 0.3, 0.3, 1, 2.5, 0.3, 1e-4, 1};
+  for (double b : bulges) {
+    SCOPED_TRACE(b);
+    std::vector<TGIS_Coord3D> fresh;
+    std::thread([&] { DxfAppendBulgeSegment(P(3, 4), P(-2, 7), b, fresh); }).join();
+    std::vector<TGIS_Coord3D> pts;
+    DxfAppendBulgeSegment(P(3, 4), P(-2, 7), b, pts);
+    ASSERT_EQ(pts.size(), fresh.size());
+    for (std::size_t k = 0; k < pts.size(); ++k) {
+      EXPECT_EQ(pts[k].X, fresh[k].X);
+      EXPECT_EQ(pts[k].Y, fresh[k].Y);
+    }
   }
 }
 
