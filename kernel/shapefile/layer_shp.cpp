@@ -84,6 +84,8 @@ class T_recordWriter {
   };
   static constexpr std::size_t kBatch = 256;
   static constexpr std::size_t kMaxPending = 16 * kBatch;
+  static constexpr std::size_t kFetchObject = 8;
+  static constexpr std::size_t kFetchBlocks = 4;
 
   void Write(const Item& item) {
     const TGIS_Shape& shape = *item.shape;
@@ -121,8 +123,12 @@ class T_recordWriter {
         work.swap(pending_);
       }
       try {
-        for (const Item& item : work) {
-          Write(item);
+        // The shapes were built long before: their objects, then their
+        // blocks are fetched a few records ahead.
+        for (std::size_t k = 0; k < work.size(); ++k) {
+          if (k + kFetchObject < work.size()) __builtin_prefetch(work[k + kFetchObject].shape);
+          if (k + kFetchBlocks < work.size()) work[k + kFetchBlocks].shape->PrefetchBlocks();
+          Write(work[k]);
           ++done;
         }
       } catch (...) {
