@@ -151,7 +151,11 @@ double TGIS_LayerDXF::ValueFloat() const {
   // it is.  Anything else (a comma, a '+', out of range, not a number at all)
   // goes through the full parse, which also remembers the separator.
   if (RememberedDecimalSeparator() == '.') {
-    const std::string_view t = TrimText(GroupValue());
+    std::string_view t = GroupValue();
+    // Values are rarely padded: trimmed only when an end is a blank.
+    if (!t.empty() && (static_cast<unsigned char>(t.front()) <= ' ' ||
+                       static_cast<unsigned char>(t.back()) <= ' '))
+      t = TrimText(t);
     if (!t.empty() && t.front() != '+') {
       double fast = 0;
       const auto res = std::from_chars(t.data(), t.data() + t.size(), fast);

@@ -196,7 +196,8 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   // Threads the entity pass of a large text drawing may use: 0 (the default)
   // one per processor available, 1 only the caller's. The ENTITIES section is
   // cut at entity boundaries into pieces of at least kParallelPieceMinimum
-  // bytes; each piece after the first is read on a thread of its own and
+  // bytes, several per thread. The caller's reader reads from the start; the
+  // other threads claim pieces from the end backwards, and a claimed piece is
   // taken over in order when the reading before it arrives exactly at its
   // boundary. A piece is read again in order whenever its result could
   // differ (a damaged drawing, the block expansion bound), so the layer is
@@ -205,7 +206,8 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   int32_t LoadThreads() const noexcept { return loadThreads_; }
   void SetLoadThreads(int32_t threads) noexcept { loadThreads_ = threads < 0 ? 0 : threads; }
   // Byte positions from which piece boundaries are searched, instead of
-  // equal pieces (no minimum size); for tests.
+  // equal pieces (no minimum size); for tests. With LoadThreads 0 every
+  // piece then gets a thread of its own at once.
   void SetLoadSplitTargets(std::vector<int64_t> targets) { loadSplitTargets_ = std::move(targets); }
   // Pieces read on threads of their own and taken over by the last load.
   int32_t ParallelPiecesAdopted() const noexcept { return parallelPiecesAdopted_; }

@@ -2,10 +2,12 @@
 //
 // The ENTITIES section is cut at entity boundaries: a line "0" followed by
 // the name of an entity the layer reads, found near equal fractions of the
-// section. Piece 0 is read by the layer's own reader; every later piece by a
-// worker: a fresh layer with copies of the tables, block index, fields and
-// code pages, whose reader starts at the piece's boundary and stops at the
-// next one.
+// section. Piece 0 is read by the layer's own reader, which goes on in order
+// through every later piece no worker has claimed yet; the workers claim
+// pieces from the end backwards, so the two meet wherever the threads'
+// speeds put them. A worker reads its piece into a fresh layer with copies
+// of the tables, block index, fields and code pages, whose reader starts at
+// the piece's boundary and stops at the next one.
 //
 // Entities do not depend on each other outside blocks: every reader starts
 // from the format's defaults, so a worker that starts at a boundary reads
@@ -26,6 +28,7 @@
 #include <cstring>
 #include <future>
 #include <limits>
+#include <mutex>
 #include <system_error>
 
 #include "kernel/base/utils.h"
@@ -40,6 +43,13 @@ constexpr int64_t kNoStop = std::numeric_limits<int64_t>::max();
 constexpr int64_t kBoundarySearch = 1 << 20;
 // The caller's reader reports progress this often while it waits.
 constexpr auto kWaitStep = std::chrono::milliseconds(20);
+// Pieces per thread: small enough that a thread slowed down by others on the
+// machine leaves more of the section to the rest, large enough that each
+// piece's copy of the tables costs little.
+constexpr int64_t kPiecesPerThread = 8;
+// Bytes of the section per table entry copied for a piece: keeps the copies
+// at about a hundredth of the time the pieces take to read.
+constexpr int64_t kBytesPerTableEntry = 4096;
 
 // Raised in a worker's reader when the load ends early (an error or a
 // cancelled run on the caller's side).
@@ -100,10 +110,13 @@ struct TGIS_LayerDXF::T_entityWorker {
   std::atomic<int64_t>* Progress = nullptr;  // bytes read by all workers
   std::atomic<int64_t>* Items = nullptr;     // lines read by all workers
   std::atomic<bool> Cancel{false};
-  // Set by the worker before its future is ready.
+  // Who reads the piece; set under the claims' mutex, once.
+  enum class Owner : uint8_t { Nobody, Caller, Worker } ClaimedBy = Owner::Nobody;
+  // Set by the worker before Finished.
   bool Completed = false;  // read to Stop (or the end) without an error
   bool Aligned = false;    // a group starts exactly at Stop
-  std::future<void> Done;
+  std::promise<void> Finished;
+  std::future<void> Done = Finished.get_future();
 };
 
 std::vector<int64_t> TGIS_LayerDXF::FindPieceBoundaries(int64_t start) {
@@ -117,7 +130,17 @@ std::vector<int64_t> TGIS_LayerDXF::FindPieceBoundaries(int64_t start) {
   if (targets.empty()) {
     const int32_t threads = loadThreads_ > 0 ? loadThreads_ : AvailableProcessors();
     const int64_t bytes = size - start;
-    const int64_t pieces = std::min<int64_t>({threads, bytes / kParallelPieceMinimum, 64});
+    // Every worker's piece costs a copy of the tables: a drawing with very
+    // many layers or blocks gets fewer pieces, at least one per thread.
+    const auto entries = static_cast<int64_t>(
+        layerVisibility_.Count() + layerFilter_.Count() + layerColors_.Count() +
+        layerLineTypes_.Count() + layerLineWeights_.Count() + lineTypeClasses_.Count() +
+        blockIndex_.Count());
+    const int64_t byCopies = std::max<int64_t>(threads, bytes / (kBytesPerTableEntry * (entries + 1)));
+    const int64_t pieces =
+        threads < 2 ? 1
+                    : std::min<int64_t>({threads * kPiecesPerThread, byCopies,
+                                         bytes / kParallelPieceMinimum, 64});
     for (int64_t k = 1; k < pieces; ++k) targets.push_back(start + bytes / pieces * k);
   } else if (loadThreads_ == 1) {
     targets.clear();
@@ -169,17 +192,27 @@ void TGIS_LayerDXF::ReadEntitiesInPieces(const std::vector<int64_t>& boundaries)
   std::atomic<int64_t> progress{0};
   std::atomic<int64_t> items{0};
   std::vector<std::unique_ptr<T_entityWorker>> workers;
-  // However the pass ends, no worker outlives it.
+  // Guards the pieces' ClaimedBy.
+  std::mutex claims;
+  // However the pass ends, no worker outlives it: pieces not started yet are
+  // claimed by nobody any more, the ones being read are cancelled.
   struct T_stopWorkers {
     TGIS_LayerDXF& Owner;
     std::vector<std::unique_ptr<T_entityWorker>>& Workers;
+    std::mutex& Claims;
+    std::vector<std::future<void>> Threads;
     ~T_stopWorkers() {
-      for (auto& w : Workers) w->Cancel.store(true, std::memory_order_relaxed);
-      for (auto& w : Workers)
-        if (w->Done.valid()) w->Done.wait();
+      {
+        std::lock_guard<std::mutex> lock(Claims);
+        for (auto& w : Workers) {
+          if (w->ClaimedBy == T_entityWorker::Owner::Nobody) w->ClaimedBy = T_entityWorker::Owner::Caller;
+          w->Cancel.store(true, std::memory_order_relaxed);
+        }
+      }
+      for (auto& t : Threads) t.wait();
       Owner.parallelDone_ = nullptr;
     }
-  } stopWorkers{*this, workers};
+  } stopWorkers{*this, workers, claims, {}};
 
   for (std::size_t i = 0; i < boundaries.size(); ++i) {
     auto w = std::make_unique<T_entityWorker>();
@@ -210,25 +243,72 @@ void TGIS_LayerDXF::ReadEntitiesInPieces(const std::vector<int64_t>& boundaries)
     layer.ReserveShapeRoom((w->Stop == kNoStop ? stream_->Size() : w->Stop) - w->Start);
     workers.push_back(std::move(w));
   }
-  for (auto& w : workers) {
+  // The worker threads: with pieces of its own choosing (split targets
+  // given for tests), one thread per piece, each claimed at once; otherwise
+  // one thread per processor besides the caller's, each claiming the last
+  // piece nobody has claimed, until it meets the caller's reader.
+  const bool onePerPiece = !loadSplitTargets_.empty() && loadThreads_ == 0;
+  const std::size_t threads =
+      onePerPiece ? workers.size()
+                  : std::min<std::size_t>(
+                        workers.size(),
+                        static_cast<std::size_t>(
+                            std::max(1, (loadThreads_ > 0 ? loadThreads_ : AvailableProcessors())) - 1));
+  for (std::size_t t = 0; t < threads; ++t) {
+    T_entityWorker* fixed = nullptr;
+    if (onePerPiece) {
+      fixed = workers[t].get();
+      fixed->ClaimedBy = T_entityWorker::Owner::Worker;
+    }
     try {
-      T_entityWorker* const worker = w.get();
-      w->Done = std::async(std::launch::async, [this, worker] { RunEntityWorker(*worker); });
+      stopWorkers.Threads.push_back(std::async(std::launch::async, [this, &workers, &claims, fixed] {
+        if (fixed != nullptr) {
+          RunEntityWorker(*fixed);
+          fixed->Finished.set_value();
+          return;
+        }
+        for (;;) {
+          T_entityWorker* piece = nullptr;
+          {
+            std::lock_guard<std::mutex> lock(claims);
+            for (auto it = workers.rbegin(); it != workers.rend(); ++it) {
+              if ((*it)->ClaimedBy == T_entityWorker::Owner::Nobody) {
+                piece = it->get();
+                break;
+              }
+              if ((*it)->ClaimedBy == T_entityWorker::Owner::Caller) break;
+            }
+            if (piece == nullptr) return;
+            piece->ClaimedBy = T_entityWorker::Owner::Worker;
+          }
+          RunEntityWorker(*piece);
+          piece->Finished.set_value();
+        }
+      }));
     } catch (const std::system_error&) {
-      // No thread to be had: the piece is read in order.
+      // No thread to be had: its pieces are read in order.
+      if (fixed != nullptr) fixed->ClaimedBy = T_entityWorker::Owner::Nobody;
+      break;
     }
   }
   parallelDone_ = &progress;
 
   for (auto& w : workers) {
-    if (!ReadEntitiesUntil(w->Start)) {
+    const bool aligned = ReadEntitiesUntil(w->Start);
+    bool claimed = false;
+    {
+      std::lock_guard<std::mutex> lock(claims);
+      if (w->ClaimedBy == T_entityWorker::Owner::Nobody) w->ClaimedBy = T_entityWorker::Owner::Caller;
+      claimed = w->ClaimedBy == T_entityWorker::Owner::Worker;
+    }
+    if (!aligned) {
       // The reading in order passed the boundary or ended before it.
       w->Cancel.store(true, std::memory_order_relaxed);
       continue;
     }
-    if (!w->Done.valid()) continue;
+    // A piece nobody had claimed is read on in order.
+    if (!claimed) continue;
     while (w->Done.wait_for(kWaitStep) != std::future_status::ready) reader_.NotifyProgress();
-    w->Done.get();
 
     const TGIS_DxfGroupReader& done = w->Layer->reader_;
     const int64_t before = reader_.GroupStartItems();
@@ -272,7 +352,13 @@ void TGIS_LayerDXF::AdoptShapes(TGIS_LayerDXF& worker) {
 
   const int32_t offset = LastUid();
   shapes_.reserve(shapes_.size() + worker.shapes_.size());
-  for (std::unique_ptr<TGIS_Shape>& shape : worker.shapes_) {
+  // The worker built its shapes long ago: their objects are fetched a few
+  // shapes ahead.
+  constexpr std::size_t kFetchAhead = 8;
+  const std::size_t count = worker.shapes_.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k + kFetchAhead < count) __builtin_prefetch(worker.shapes_[k + kFetchAhead].get(), 1);
+    std::unique_ptr<TGIS_Shape>& shape = worker.shapes_[k];
     const int32_t local = shape->Uid();
     shape->SetLayer(this);
     shape->SetUid(local + offset);

@@ -42,14 +42,18 @@ std::string StyleText(const TGIS_DxfShapeStyle* s) {
   return out.str();
 }
 
+// With targets and no thread count every piece gets a thread of its own at
+// once; with a thread count, that many threads share the pieces as they go.
 LoadResult Load(const std::string& path, std::optional<std::vector<int64_t>> targets,
-                int64_t allowance = TGIS_LayerDXF::kDefaultExpansionAllowance) {
+                int64_t allowance = TGIS_LayerDXF::kDefaultExpansionAllowance,
+                int32_t threads = 0) {
   LoadResult r;
   TGIS_LayerDXF layer;
   layer.SetPath(path);
   layer.SetExpansionAllowance(allowance);
   if (targets) {
     layer.SetLoadSplitTargets(*targets);
+    layer.SetLoadThreads(threads);
   } else {
     layer.SetLoadThreads(1);
   }
@@ -213,6 +217,37 @@ TEST(DxfParallelLoad, MixedDrawingAtEveryFewLines) {
     ExpectSameLoad(serial, pieces, "several cuts");
     EXPECT_EQ(pieces.Adopted, static_cast<int32_t>(targets.size()));
   }
+}
+
+// Fewer threads than pieces: the workers claim pieces from the end, the
+// caller's reader reads on through the ones nobody has claimed and takes the
+// rest over; whoever reads which piece, the layer (or the error) is the one
+// a single reader gives.
+TEST(DxfParallelLoad, ThreadsSharePiecesAsTheyGo) {
+  const std::string text = MixedDrawing(200);
+  const auto size = static_cast<int64_t>(text.size());
+  std::string damaged = text;
+  damaged.replace(damaged.find("Room 1230"), 9, "Room\n1230");  // a stray line mid-way
+  const struct {
+    std::string name;
+    std::string path;
+  } drawings[] = {{"whole", dxftest::WriteTemp("parallel_shared.dxf", text)},
+                  {"damaged", dxftest::WriteTemp("parallel_shared_damaged.dxf", damaged)}};
+  int32_t adopted = 0;
+  for (const auto& d : drawings) {
+    const LoadResult serial = Load(d.path, std::nullopt);
+    EXPECT_EQ(serial.Error.empty(), d.name == "whole") << serial.Error;
+    for (const int32_t threads : {2, 3, 5}) {
+      for (int run = 0; run < 3; ++run) {
+        const LoadResult pieces =
+            Load(d.path, Spread(size, 15), TGIS_LayerDXF::kDefaultExpansionAllowance, threads);
+        ExpectSameLoad(serial, pieces, d.name + ", threads " + std::to_string(threads));
+        EXPECT_LE(pieces.Adopted, 15);
+        adopted += pieces.Adopted;
+      }
+    }
+  }
+  EXPECT_GT(adopted, 0);
 }
 
 // Drawings written with CR LF line ends are cut at the same boundaries.
