@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cadport {
 
 namespace {
@@ -114,6 +118,24 @@ std::string_view TGIS_DxfGroupReader::ReadLine() noexcept {
   const int64_t start = position_;
   int64_t p = start;
   for (;;) {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time up to the first one below 0x1B (only those can
+    // end a line): min(b, 0x1A) == b exactly for those.
+    const __m128i below = _mm_set1_epi8(0x1A);
+    bool seen = false;
+    while (end - p >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p));
+      const auto mask = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(bytes, below), bytes)));
+      if (mask != 0) {
+        p += std::countr_zero(mask);
+        seen = true;
+        break;
+      }
+      p += 16;
+    }
+    if (!seen)
+#endif
     // Eight bytes at a time up to the first one below 0x1B (only those can
     // end a line): the lowest byte flagged by the borrow test is a true one.
     while (end - p >= 8) {

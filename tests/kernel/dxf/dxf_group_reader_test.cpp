@@ -56,6 +56,31 @@ TEST(DxfGroupReader, TextFormRightAlignedCodesAndUntrimmedValues) {
   EXPECT_TRUE(r.IsGroup(0));
 }
 
+// Values of every length up to past two 16-byte blocks, holding tabs, other
+// control bytes that do not end a line (0x01, 0x1B), bytes from 0x80 up, and
+// ending in LF or CR LF at every offset: each comes back whole, however the
+// scan's blocks fall, the last one also without a line end.
+TEST(DxfGroupReader, ValuesComeBackWholeWhateverTheirBytes) {
+  const char fill[] = {'a', ' ', '\t', '\x01', '\x1B', '\x7F', '\x80', '\xC3', '\xA9', '\xFF', '9'};
+  std::string text;
+  std::vector<Group> expected;
+  for (int length = 0; length <= 40; ++length) {
+    for (int variant = 0; variant < 3; ++variant) {
+      std::string value;
+      for (int i = 0; i < length; ++i)
+        value += fill[static_cast<std::size_t>(i * 7 + length * 3 + variant) % sizeof fill];
+      const char* end = variant == 1 ? "\r\n" : "\n";
+      text += std::to_string(length) + end + value + end;
+      expected.push_back({length, value});
+    }
+  }
+  text += "999\nlast value, no line end\t\xC3\xA9";
+  expected.push_back({999, "last value, no line end\t\xC3\xA9"});
+  TGIS_DxfGroupReader r;
+  r.Reset(text.data(), static_cast<int64_t>(text.size()));
+  EXPECT_EQ(ReadAll(r), expected);
+}
+
 TEST(DxfGroupReader, ByteOrderMarkIsSkipped) {
   const std::string text = "\xEF\xBB\xBF  0\nSECTION\n  2\nENTITIES\n";
   TGIS_DxfGroupReader r;
