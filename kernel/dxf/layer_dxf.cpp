@@ -417,15 +417,36 @@ void TGIS_LayerDXF::ReserveShapeRoom(int64_t bytes) {
   styles_.reserve(styles_.size() + entities);
 }
 
+namespace {
+
+int64_t PageSize() {
+  static const int64_t size = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+  return size;
+}
+
+}  // namespace
+
+int64_t TGIS_LayerDXF::PageAfter(int64_t position) {
+  const int64_t page = PageSize();
+  return (std::max<int64_t>(position, 0) + page - 1) / page * page;
+}
+
 void TGIS_LayerDXF::ReleasePagesBehind(int64_t position, int64_t& released) const {
   const char* const base = stream_ != nullptr ? stream_->Memory() : nullptr;
   const int64_t keep = position - kReleaseBehind;
   if (base == nullptr || keep - released < kReleaseStep) return;
-  static const int64_t pageSize = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
-  const int64_t upTo = keep / pageSize * pageSize;
+  const int64_t upTo = keep / PageSize() * PageSize();
   ::madvise(const_cast<char*>(base) + released, static_cast<std::size_t>(upTo - released),
             MADV_DONTNEED);
   released = upTo;
+}
+
+void TGIS_LayerDXF::ReleasePages(int64_t from, int64_t to) const {
+  const char* const base = stream_ != nullptr ? stream_->Memory() : nullptr;
+  const int64_t first = PageAfter(from);
+  const int64_t last = std::min(to, stream_ != nullptr ? stream_->Size() : 0) / PageSize() * PageSize();
+  if (base == nullptr || last <= first) return;
+  ::madvise(const_cast<char*>(base) + first, static_cast<std::size_t>(last - first), MADV_DONTNEED);
 }
 
 // Texts of a drawing before release 2007 (AC1021) are in the code page its

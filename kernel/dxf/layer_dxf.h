@@ -449,6 +449,10 @@ class TGIS_LayerDXF : public TGIS_LayerVector {
   // Gives the pages of the drawing behind position back to the system (see
   // Setup); released tracks what is given back already.
   void ReleasePagesBehind(int64_t position, int64_t& released) const;
+  // Gives back the pages wholly inside [from, to) of the drawing's mapping.
+  void ReleasePages(int64_t from, int64_t to) const;
+  // The first page boundary at or after position.
+  static int64_t PageAfter(int64_t position);
 
   // Fewest bytes an entity takes in a text drawing, as a rule of thumb.
   static constexpr int64_t kBytesPerEntity = 64;

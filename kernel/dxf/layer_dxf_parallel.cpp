@@ -161,7 +161,7 @@ void TGIS_LayerDXF::RunEntityWorker(T_entityWorker& worker) const {
     layer.reader_.Reset(stream_->Memory(), stream_->Size());
     layer.reader_.SetPosition(worker.Start);
     layer.reader_.SetProgressHandler([this, &worker, &layer, reported = worker.Start,
-                                      released = worker.Start,
+                                      released = PageAfter(worker.Start),
                                       counted = int64_t{0}](int64_t position, int64_t) mutable {
       if (worker.Cancel.load(std::memory_order_relaxed)) throw T_workerCancel{};
       if (position > reported) {
@@ -186,6 +186,9 @@ void TGIS_LayerDXF::RunEntityWorker(T_entityWorker& worker) const {
     // order and meets any error at its own place.
     worker.Completed = false;
   }
+  // The piece's pages go back as a whole: a piece is shorter than the steps
+  // in which pages are given back while reading.
+  ReleasePages(worker.Start, worker.Stop == kNoStop ? stream_->Size() : worker.Stop);
 }
 
 void TGIS_LayerDXF::ReadEntitiesInPieces(const std::vector<int64_t>& boundaries) {
