@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <span>
 #include <vector>
 
 #include "kernel/base/exception.h"
@@ -287,6 +288,44 @@ TEST(ShapeLock, BoundsWaitForUnlock) {
   arc.Unlock();
   EXPECT_EQ(arc.LockLevel(), 0);
   EXPECT_TRUE(SameBounds(arc.Extent(), {-2, 1, 5, 9}));
+}
+
+// The bounds Unlock stores (read from the header block, as the writers do):
+// a bound moves only to a coordinate strictly beyond it, so a NaN coordinate
+// never moves one (a NaN first point keeps its NaN) and 0 stays ahead of -0.
+TEST(ShapeLock, UnlockBoundsFollowStrictComparisons) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    std::vector<TGIS_Coord> points;
+    double want[4];  // XMin, YMin, XMax, YMax; NaN for NaN
+  };
+  const Case cases[] = {
+      {{{5, 7}, {-2, 9}, {3, 1}, {4, 4}}, {-2, 1, 5, 9}},
+      {{{1, 1}, {nan, nan}, {0, 3}, {2, nan}}, {0, 1, 2, 3}},
+      {{{nan, 0}, {1, 1}, {-1, -1}}, {nan, -1, nan, 1}},
+      {{{0.0, -0.0}, {-0.0, 0.0}}, {0.0, -0.0, 0.0, -0.0}},
+      {{{-1e300, 1e-300}, {1e300, -1e-300}, {3, 3}}, {-1e300, -1e-300, 1e300, 3}},
+  };
+  for (const Case& c : cases) {
+    TGIS_ShapeArc arc;
+    arc.Lock(2);
+    arc.AddPart();
+    for (const TGIS_Coord& p : c.points) arc.AddPoint(p);
+    arc.Unlock();
+    const std::span<const std::byte> h = arc.GeometryHeader();
+    ASSERT_GE(h.size(), 32u);
+    for (int k = 0; k < 4; ++k) {
+      double got = 0;
+      std::memcpy(&got, h.data() + 8 * k, 8);
+      SCOPED_TRACE(testing::Message() << "bound " << k << " of " << c.points.size() << " points");
+      if (std::isnan(c.want[k])) {
+        EXPECT_TRUE(std::isnan(got));
+      } else {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(c.want[k]))
+            << got << " != " << c.want[k];
+      }
+    }
+  }
 }
 
 TEST(ShapeLock, LevelZeroMaintainsBoundsPerPoint) {
