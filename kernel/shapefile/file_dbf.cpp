@@ -285,7 +285,7 @@ void TGIS_FileDBF::WriteValue(const TGIS_Shape& shape, const TGIS_FieldInfo& f,
     }
   }
   if (stored != nullptr && f.FieldKind == TGIS_FieldKind::String && stored->IsString()) {
-    const std::string& value = stored->AsString();
+    const std::string_view value = stored->AsString();
     record_.append(value, 0, StringCut(value, width));
     record_.resize(start + size_t(width), ' ');
     return;

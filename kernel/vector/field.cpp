@@ -80,7 +80,7 @@ std::string ValueText(const TGIS_Variant& value) { return value.ToText(); }
 }
 
 // Number from a text, with '.' or ',' as decimal separator.
-bool TextNumber(const std::string& text, double& out) { return TryTextToFloat(text, out); }
+bool TextNumber(std::string_view text, double& out) { return TryTextToFloat(text, out); }
 
 }  // namespace
 
@@ -159,6 +159,87 @@ std::string DateTimeToText(TGIS_DateTime date) {
   return buf;
 }
 
+void TGIS_Variant::AssignText(std::string_view text) {
+  if (text.size() <= kInlineText) {
+    std::memset(bytes_, 0, kSize);
+    if (!text.empty()) std::memcpy(bytes_, text.data(), text.size());
+    bytes_[kInlineLength] = static_cast<unsigned char>(text.size());
+    SetKind(TGIS_VariantKind::String);
+    return;
+  }
+  char* block = new char[text.size()];
+  std::memcpy(block, text.data(), text.size());
+  const std::uint64_t length = text.size();
+  std::memcpy(bytes_, &block, sizeof block);
+  // The length takes bytes 8..14; the tag keeps byte 15.
+  std::memcpy(bytes_ + 8, &length, 7);
+  bytes_[kTag] = static_cast<unsigned char>(TGIS_VariantKind::String) | kOnHeap;
+}
+
+TGIS_Variant::TGIS_Variant(const TGIS_Variant& other) {
+  if (other.OnHeap()) {
+    AssignText(other.AsString());
+  } else {
+    std::memcpy(bytes_, other.bytes_, kSize);
+  }
+}
+
+TGIS_Variant::TGIS_Variant(TGIS_Variant&& other) noexcept {
+  std::memcpy(bytes_, other.bytes_, kSize);
+  other.SetKind(TGIS_VariantKind::Unassigned);
+}
+
+TGIS_Variant& TGIS_Variant::operator=(const TGIS_Variant& other) {
+  if (this == &other) return *this;
+  if (other.OnHeap()) {
+    TGIS_Variant copy(other);  // may throw; this value stays as it was
+    return *this = std::move(copy);
+  }
+  Release();
+  std::memcpy(bytes_, other.bytes_, kSize);
+  return *this;
+}
+
+TGIS_Variant& TGIS_Variant::operator=(TGIS_Variant&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  std::memcpy(bytes_, other.bytes_, kSize);
+  other.SetKind(TGIS_VariantKind::Unassigned);
+  return *this;
+}
+
+std::string_view TGIS_Variant::AsString() const {
+  if (Kind() != TGIS_VariantKind::String) throw std::bad_variant_access();
+  if (!OnHeap()) {
+    return std::string_view(reinterpret_cast<const char*>(bytes_), bytes_[kInlineLength]);
+  }
+  std::uint64_t length = 0;
+  std::memcpy(&length, bytes_ + 8, 7);
+  return std::string_view(HeapText(), static_cast<std::size_t>(length));
+}
+
+bool operator==(const TGIS_Variant& a, const TGIS_Variant& b) {
+  if (a.Kind() != b.Kind()) return false;
+  switch (a.Kind()) {
+    case TGIS_VariantKind::Unassigned:
+    case TGIS_VariantKind::Null:
+      return true;
+    case TGIS_VariantKind::String:
+      return a.AsString() == b.AsString();
+    case TGIS_VariantKind::Int32:
+      return a.AsInt32() == b.AsInt32();
+    case TGIS_VariantKind::Int64:
+      return a.AsInt64() == b.AsInt64();
+    case TGIS_VariantKind::Double:
+      return a.AsDouble() == b.AsDouble();
+    case TGIS_VariantKind::Boolean:
+      return a.AsBoolean() == b.AsBoolean();
+    case TGIS_VariantKind::DateTime:
+      return a.AsDateTime() == b.AsDateTime();
+  }
+  return false;
+}
+
 bool TGIS_Variant::IsNumeric() const {
   const TGIS_VariantKind k = Kind();
   return k == TGIS_VariantKind::Int32 || k == TGIS_VariantKind::Int64 ||
@@ -171,7 +252,7 @@ std::string TGIS_Variant::ToText() const {
     case TGIS_VariantKind::Null:
       return {};
     case TGIS_VariantKind::String:
-      return AsString();
+      return std::string(AsString());
     case TGIS_VariantKind::Int32:
       return std::to_string(AsInt32());
     case TGIS_VariantKind::Int64:
@@ -226,7 +307,7 @@ bool TGIS_Variant::ToBoolean(bool& out) const {
       out = AsDouble() != 0;
       return true;
     case TGIS_VariantKind::String: {
-      const std::string& s = AsString();
+      const std::string_view s = AsString();
       if (s.empty()) return false;
       switch (FoldAscii(s[0])) {
         case '0':
@@ -340,3 +421,4 @@ std::int32_t VirtualFieldIndex(std::string_view name) {
 bool FieldNamesEqual(std::string_view a, std::string_view b) { return SameTextNoCase(a, b); }
 
 }  // namespace cadport
+static_assert(sizeof(cadport::TGIS_Variant) == 16, "a value is sixteen bytes");

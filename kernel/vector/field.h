@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -62,38 +63,54 @@ enum class TGIS_VariantKind : std::uint8_t {
 };
 
 // An attribute value: a tagged value of one of the kinds above. Default
-// constructed it is Unassigned. Accessors As...() require the matching kind;
-// the To...() conversions are the lenient readers used by writers and queries.
+// constructed it is Unassigned. Accessors As...() require the matching kind
+// (std::bad_variant_access otherwise); the To...() conversions are the
+// lenient readers used by writers and queries.
+//
+// Sixteen bytes, since every shape keeps one per field: numbers, Booleans
+// and dates in place, texts of up to 14 bytes in place, longer ones in a
+// block of their own.
 class TGIS_Variant {
  public:
-  TGIS_Variant() = default;
-  TGIS_Variant(TGIS_NullValue v) : v_(v) {}
-  TGIS_Variant(std::string v) : v_(std::move(v)) {}
-  TGIS_Variant(std::string_view v) : v_(std::string(v)) {}
-  TGIS_Variant(const char* v) : v_(std::string(v)) {}
-  TGIS_Variant(std::int32_t v) : v_(v) {}
-  TGIS_Variant(std::int64_t v) : v_(v) {}
-  TGIS_Variant(double v) : v_(v) {}
-  TGIS_Variant(bool v) : v_(v) {}
-  TGIS_Variant(TGIS_DateTime v) : v_(v) {}
+  TGIS_Variant() noexcept { SetKind(TGIS_VariantKind::Unassigned); }
+  TGIS_Variant(TGIS_NullValue) noexcept { SetKind(TGIS_VariantKind::Null); }
+  TGIS_Variant(std::string_view v) { AssignText(v); }
+  TGIS_Variant(const std::string& v) { AssignText(v); }
+  TGIS_Variant(const char* v) { AssignText(std::string_view(v)); }
+  TGIS_Variant(std::int32_t v) noexcept { SetValue(TGIS_VariantKind::Int32, v); }
+  TGIS_Variant(std::int64_t v) noexcept { SetValue(TGIS_VariantKind::Int64, v); }
+  TGIS_Variant(double v) noexcept { SetValue(TGIS_VariantKind::Double, v); }
+  TGIS_Variant(bool v) noexcept { SetValue(TGIS_VariantKind::Boolean, v); }
+  TGIS_Variant(TGIS_DateTime v) noexcept { SetValue(TGIS_VariantKind::DateTime, v.Value); }
+
+  TGIS_Variant(const TGIS_Variant& other);
+  TGIS_Variant(TGIS_Variant&& other) noexcept;
+  TGIS_Variant& operator=(const TGIS_Variant& other);
+  TGIS_Variant& operator=(TGIS_Variant&& other) noexcept;
+  ~TGIS_Variant() { Release(); }
 
   static TGIS_Variant Null() { return TGIS_Variant(TGIS_NullValue{}); }
 
-  TGIS_VariantKind Kind() const { return static_cast<TGIS_VariantKind>(v_.index()); }
-  bool IsUnassigned() const { return v_.index() == 0; }
-  bool IsNull() const { return v_.index() == 1; }
+  TGIS_VariantKind Kind() const noexcept {
+    return static_cast<TGIS_VariantKind>(bytes_[kTag] & kKindMask);
+  }
+  bool IsUnassigned() const noexcept { return Kind() == TGIS_VariantKind::Unassigned; }
+  bool IsNull() const noexcept { return Kind() == TGIS_VariantKind::Null; }
   // Unassigned or Null.
-  bool IsEmpty() const { return v_.index() <= 1; }
-  bool IsString() const { return Kind() == TGIS_VariantKind::String; }
+  bool IsEmpty() const noexcept { return Kind() <= TGIS_VariantKind::Null; }
+  bool IsString() const noexcept { return Kind() == TGIS_VariantKind::String; }
   // Int32, Int64, Double (not Boolean, not DateTime).
   bool IsNumeric() const;
 
-  const std::string& AsString() const { return std::get<std::string>(v_); }
-  std::int32_t AsInt32() const { return std::get<std::int32_t>(v_); }
-  std::int64_t AsInt64() const { return std::get<std::int64_t>(v_); }
-  double AsDouble() const { return std::get<double>(v_); }
-  bool AsBoolean() const { return std::get<bool>(v_); }
-  TGIS_DateTime AsDateTime() const { return std::get<TGIS_DateTime>(v_); }
+  // The text, valid while the value lives unchanged.
+  std::string_view AsString() const;
+  std::int32_t AsInt32() const { return Get<std::int32_t>(TGIS_VariantKind::Int32); }
+  std::int64_t AsInt64() const { return Get<std::int64_t>(TGIS_VariantKind::Int64); }
+  double AsDouble() const { return Get<double>(TGIS_VariantKind::Double); }
+  bool AsBoolean() const { return Get<bool>(TGIS_VariantKind::Boolean); }
+  TGIS_DateTime AsDateTime() const {
+    return TGIS_DateTime{Get<double>(TGIS_VariantKind::DateTime)};
+  }
 
   // Text form: strings as they are; numbers locale-free with '.' (doubles in the
   // shortest form that reads back, at most 15 significant digits); Booleans
@@ -106,12 +123,45 @@ class TGIS_Variant {
   // first character ("0", "F", "N" false; "1", "T", "Y" true, any case).
   bool ToBoolean(bool& out) const;
 
-  friend bool operator==(const TGIS_Variant&, const TGIS_Variant&) = default;
+  // Same kind and equal values (doubles and dates as doubles compare).
+  friend bool operator==(const TGIS_Variant& a, const TGIS_Variant& b);
 
  private:
-  std::variant<std::monostate, TGIS_NullValue, std::string, std::int32_t, std::int64_t,
-               double, bool, TGIS_DateTime>
-      v_;
+  static constexpr std::size_t kSize = 16;
+  static constexpr std::size_t kInlineText = 14;   // bytes 0..13
+  static constexpr std::size_t kInlineLength = 14; // byte 14: length of an inline text
+  static constexpr std::size_t kTag = 15;          // byte 15: kind, and where a text lies
+  static constexpr unsigned char kKindMask = 0x0F;
+  static constexpr unsigned char kOnHeap = 0x80;   // bytes 0..7 a block, 8..15 its length
+
+  void SetKind(TGIS_VariantKind kind) noexcept {
+    bytes_[kTag] = static_cast<unsigned char>(kind);
+  }
+  template <typename T>
+  void SetValue(TGIS_VariantKind kind, T value) noexcept {
+    static_assert(sizeof(T) <= 8);
+    std::memcpy(bytes_, &value, sizeof value);
+    SetKind(kind);
+  }
+  template <typename T>
+  T Get(TGIS_VariantKind kind) const {
+    if (Kind() != kind) throw std::bad_variant_access();
+    T value;
+    std::memcpy(&value, bytes_, sizeof value);
+    return value;
+  }
+  bool OnHeap() const noexcept { return (bytes_[kTag] & kOnHeap) != 0; }
+  char* HeapText() const noexcept {
+    char* p = nullptr;
+    std::memcpy(&p, bytes_, sizeof p);
+    return p;
+  }
+  void AssignText(std::string_view text);
+  void Release() noexcept {
+    if (OnHeap()) delete[] HeapText();
+  }
+
+  alignas(8) unsigned char bytes_[kSize];
 };
 
 // A shape's attribute values by field index. Positions never set hold
