@@ -321,6 +321,9 @@ void TGIS_LayerDXF::Setup() {
     // the lists are not copied as they grow (the room is only address
     // space until it is used).
     ReserveShapeRoom(stream_->Size());
+    // The shapes are built one after the other: their blocks come one after
+    // the other from the layer's arena.
+    OpenBlockArena();
     backgroundColor_.reset();
     if (viewer != nullptr) backgroundColor_ = viewer->Color();
     parallelPiecesAdopted_ = 0;
@@ -387,6 +390,7 @@ void TGIS_LayerDXF::Setup() {
 
     // Whatever happened: the layer counts as unchanged, the busy state ends,
     // and nothing of the file stays open.
+    CloseBlockArena();
     const int64_t itemsRead = reader_.ItemsRead();
     SetModified(false);
     if (viewer != nullptr) {

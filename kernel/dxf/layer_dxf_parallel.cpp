@@ -244,6 +244,7 @@ void TGIS_LayerDXF::ReadEntitiesInPieces(const std::vector<int64_t>& boundaries)
     layer.expansionAllowance_ = expansionAllowance_;
     layer.backgroundColor_ = backgroundColor_;
     layer.ReserveShapeRoom((w->Stop == kNoStop ? stream_->Size() : w->Stop) - w->Start);
+    layer.OpenBlockArena();
     workers.push_back(std::move(w));
   }
   // The worker threads: with pieces of its own choosing (split targets
@@ -354,6 +355,7 @@ void TGIS_LayerDXF::AdoptShapes(TGIS_LayerDXF& worker) {
   }
 
   const int32_t offset = LastUid();
+  AdoptBlockArena(worker);
   shapes_.reserve(shapes_.size() + worker.shapes_.size());
   // The worker built its shapes long ago: their objects are fetched a few
   // shapes ahead.

@@ -99,6 +99,7 @@ TGIS_LayerVector::~TGIS_LayerVector() {
   }
   currentShape_ = nullptr;
   shapes_.clear();
+  blockArena_.reset();  // no shape holds a block any more
   fields_.clear();
   scanEvaluator_.reset();
 }
@@ -142,6 +143,7 @@ void TGIS_LayerVector::RevertAll() {
   }
   currentShape_ = nullptr;
   shapes_.clear();
+  blockArena_.reset();  // no shape holds a block any more
   scanPosition_ = -1;
 
   // Declared fields return to their declared state; added ones go.
@@ -321,10 +323,22 @@ TGIS_Shape* TGIS_LayerVector::CreateShape(TGIS_ShapeKind kind) {
     default:
       return nullptr;
   }
+  if (OpenArena() != nullptr) shape->UseLayerArena();
   TGIS_Shape* created = AppendShape(std::move(shape));
   AddToIndex(*created);
   created->MarkModified();
   return created;
+}
+
+void TGIS_LayerVector::OpenBlockArena() {
+  if (!blockArena_) blockArena_ = std::make_unique<TGIS_BlockArena>();
+  blockArenaOpen_ = true;
+}
+
+void TGIS_LayerVector::AdoptBlockArena(TGIS_LayerVector& other) {
+  if (!other.blockArena_) return;
+  if (!blockArena_) blockArena_ = std::make_unique<TGIS_BlockArena>();
+  blockArena_->Adopt(*other.blockArena_);
 }
 
 TGIS_Shape* TGIS_LayerVector::AddShape(const TGIS_Shape& shape, bool copyAttributes) {

@@ -23,6 +23,7 @@
 #include "kernel/base/types.h"
 #include "kernel/layer/layer_abstract.h"
 #include "kernel/vector/field.h"
+#include "kernel/vector/block_arena.h"
 #include "kernel/vector/shape.h"
 
 namespace cadport {
@@ -212,6 +213,16 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
   // Null for a kind not in SupportedKinds (empty until Setup: open the layer
   // or set the kinds first).
   TGIS_Shape* CreateShape(TGIS_ShapeKind kind);
+  // From now on the shapes CreateShape makes take their geometry blocks from
+  // an arena of the layer (see block_arena.h) until CloseBlockArena: for a
+  // layer filled in one go by one thread. The blocks last as long as the
+  // layer's shapes do.
+  void OpenBlockArena();
+  void CloseBlockArena() noexcept { blockArenaOpen_ = false; }
+  // The open arena, or nullptr.
+  TGIS_BlockArena* OpenArena() noexcept { return blockArenaOpen_ ? blockArena_.get() : nullptr; }
+  // Takes over other's arena blocks, for shapes moved from other to here.
+  void AdoptBlockArena(TGIS_LayerVector& other);
   // Appends a copy of shape with uid NextUid (and its attributes when
   // copyAttributes and the shape has a layer). Returns the copy.
   TGIS_Shape* AddShape(const TGIS_Shape& shape, bool copyAttributes);
@@ -266,6 +277,9 @@ class TGIS_LayerVector : public TGIS_LayerAbstract {
   // Drops the spatial index: frees it and clears RTreeActive.
   void DropIndex();
 
+  // Before the shapes: they go first.
+  std::unique_ptr<TGIS_BlockArena> blockArena_;
+  bool blockArenaOpen_ = false;
   std::vector<std::unique_ptr<TGIS_Shape>> shapes_;
   std::vector<std::unique_ptr<TGIS_FieldInfo>> fields_;
   TGIS_ShapeKindSet supportedKinds_ = 0;

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "kernel/base/exception.h"
+#include "kernel/vector/block_arena.h"
 #include "kernel/vector/layer_vector.h"
 
 namespace cadport {
@@ -153,15 +154,38 @@ TGIS_Shape::TGIS_Shape(TGIS_ShapeKind kind, const TGIS_Shape* source, TGIS_Layer
 TGIS_Shape::~TGIS_Shape() { FreeOwned(); }
 
 void TGIS_Shape::FreeOwned() noexcept {
+  // Blocks in an arena go with the arena.
   if (!Borrowed()) {
-    std::free(const_cast<std::byte*>(header_));
-    std::free(const_cast<std::byte*>(points_));
+    if (!(flags_ & kArenaHeader)) std::free(const_cast<std::byte*>(header_));
+    if (!(flags_ & kArenaPoints)) std::free(const_cast<std::byte*>(points_));
   }
   header_ = nullptr;
   points_ = nullptr;
   headerCapacity_ = 0;
   pointsCapacity_ = 0;
   SetFlag(kBorrowed, false);
+  SetFlag(kArenaHeader, false);
+  SetFlag(kArenaPoints, false);
+}
+
+TGIS_BlockArena* TGIS_Shape::Arena() const {
+  return (flags_ & kArenaEligible) && layer_ != nullptr ? layer_->OpenArena() : nullptr;
+}
+
+std::byte* TGIS_Shape::GrowBlock(const std::byte* block, std::uint32_t used,
+                                 std::uint32_t capacity, Flag arenaFlag) {
+  TGIS_BlockArena* const arena = Arena();
+  if (block != nullptr && !(flags_ & arenaFlag)) {
+    return Reallocate(block, capacity);  // malloc's blocks stay malloc's
+  }
+  if (block != nullptr && arena != nullptr && arena->ResizeLast(block, capacity)) {
+    return const_cast<std::byte*>(block);
+  }
+  std::byte* grown = arena != nullptr ? arena->Allocate(capacity) : Reallocate(nullptr, capacity);
+  if (block != nullptr && used > 0) std::memcpy(grown, block, std::min(used, capacity));
+  // An arena block left behind stays until its arena goes.
+  SetFlag(arenaFlag, arena != nullptr);
+  return grown;
 }
 
 void TGIS_Shape::Reinit(const TGIS_Shape* source, std::span<const std::byte> record,
@@ -295,6 +319,8 @@ void TGIS_Shape::CopyBlocksToOwned() {
   points_ = points;
   headerCapacity_ = headerCapacity;
   pointsCapacity_ = pointsCapacity;
+  SetFlag(kArenaHeader, false);
+  SetFlag(kArenaPoints, false);
   SetFlag(kBorrowed, false);
 }
 
@@ -302,14 +328,20 @@ void TGIS_Shape::ShrinkToFit() noexcept {
   if (Borrowed()) return;
   const std::uint32_t headerSize = UsedHeaderBytes(kind_, header_);
   const std::uint32_t pointsSize = UsedPointBytes(kind_, header_, points_);
+  // An arena block shrinks only when it is the one carved last.
+  TGIS_BlockArena* const arena = Arena();
   if (header_ != nullptr && headerSize > 0 && headerSize < headerCapacity_) {
-    if (void* p = std::realloc(const_cast<std::byte*>(header_), headerSize)) {
+    if (flags_ & kArenaHeader) {
+      if (arena != nullptr && arena->ResizeLast(header_, headerSize)) headerCapacity_ = headerSize;
+    } else if (void* p = std::realloc(const_cast<std::byte*>(header_), headerSize)) {
       header_ = static_cast<std::byte*>(p);
       headerCapacity_ = headerSize;
     }
   }
   if (points_ != nullptr && pointsSize > 0 && pointsSize < pointsCapacity_) {
-    if (void* p = std::realloc(const_cast<std::byte*>(points_), pointsSize)) {
+    if (flags_ & kArenaPoints) {
+      if (arena != nullptr && arena->ResizeLast(points_, pointsSize)) pointsCapacity_ = pointsSize;
+    } else if (void* p = std::realloc(const_cast<std::byte*>(points_), pointsSize)) {
       points_ = static_cast<std::byte*>(p);
       pointsCapacity_ = pointsSize;
     }
@@ -340,7 +372,7 @@ void TGIS_Shape::EnsureHeader(int extraBytes) {
   std::uint64_t capacity = needed;
   if (header_ != nullptr) capacity = std::max<std::uint64_t>(needed, headerCapacity_ + headerCapacity_ / 2);
   const std::uint32_t rounded = RoundUp(capacity, kHeaderStep);
-  header_ = Reallocate(header_, rounded);
+  header_ = GrowBlock(header_, UsedHeaderBytes(kind_, header_), rounded, kArenaHeader);
   headerCapacity_ = rounded;
 }
 
@@ -351,7 +383,7 @@ void TGIS_Shape::EnsurePoints(int extraPoints) {
   std::uint64_t capacity = needed;
   if (points_ != nullptr) capacity = std::max<std::uint64_t>(needed, pointsCapacity_ + pointsCapacity_ / 2);
   const std::uint32_t rounded = RoundUp(capacity, kPointsStep);
-  points_ = Reallocate(points_, rounded);
+  points_ = GrowBlock(points_, UsedPointBytes(kind_, header_, points_), rounded, kArenaPoints);
   pointsCapacity_ = rounded;
 }
 
@@ -361,7 +393,8 @@ void TGIS_Shape::ReservePoints(int count) {
                                16ull * static_cast<unsigned>(count);
   if (points_ != nullptr && needed <= pointsCapacity_) return;
   if (needed > 0x7FFFFFF0u) throw std::bad_alloc();
-  points_ = Reallocate(points_, static_cast<std::uint32_t>(needed));
+  points_ = GrowBlock(points_, UsedPointBytes(kind_, header_, points_),
+                      static_cast<std::uint32_t>(needed), kArenaPoints);
   pointsCapacity_ = static_cast<std::uint32_t>(needed);
 }
 
@@ -557,7 +590,7 @@ void TGIS_Shape::BeginModify() {
 void TGIS_Shape::AllocateEmpty() {
   const bool poly = kind_ == TGIS_ShapeKind::Arc || kind_ == TGIS_ShapeKind::Polygon;
   if (header_ == nullptr || headerCapacity_ < kHeaderStep) {
-    header_ = Reallocate(header_, kHeaderStep);
+    header_ = GrowBlock(header_, 0, kHeaderStep, kArenaHeader);  // rewritten below
     headerCapacity_ = kHeaderStep;
   }
   std::byte* h = MutableHeader();
@@ -568,8 +601,8 @@ void TGIS_Shape::AllocateEmpty() {
     StoreLE32(h + 40, 0);  // Parts[0]
   }
   if (points_ == nullptr) {
+    points_ = GrowBlock(nullptr, 0, kPointsStep, kArenaPoints);
     pointsCapacity_ = kPointsStep;
-    points_ = Reallocate(nullptr, pointsCapacity_);
   }
   SetFlag(kEmpty, true);
   SetPlaceholderBounds(true);

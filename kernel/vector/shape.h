@@ -45,6 +45,7 @@
 namespace cadport {
 
 class TGIS_LayerVector;          // kernel/vector/layer_vector.h
+class TGIS_BlockArena;           // kernel/vector/block_arena.h
 class TGIS_ParamsSectionVector;  // drawing parameters (not built yet)
 
 // Shape kinds. The numbers are stored and compared (and map to shapefile
@@ -159,6 +160,12 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   // Room for count more points without growing the point block on the way:
   // a hint for builders that know the count in advance.
   void ReservePoints(int count);
+  // New geometry blocks of this shape come from its layer's block arena
+  // while the layer keeps one open (TGIS_LayerVector::OpenBlockArena);
+  // set by the layer on the shapes it creates.
+  void UseLayerArena() { SetFlag(kArenaEligible, true); }
+  // Whether the geometry blocks lie in a layer's arena (for tests).
+  bool BlocksInArena() const { return flags_ & (kArenaHeader | kArenaPoints); }
   virtual TGIS_Coord GetPoint(int part, int index) const;
   virtual TGIS_Coord3D GetPoint3D(int part, int index) const;
   virtual TGIS_Coord GetFirstPoint() const;
@@ -292,6 +299,9 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
     kTopologyValid = 1u << 5,
     kIndexed = 1u << 6,
     kPlaceholderBounds = 1u << 7,  // bounds are AddPart's (0,0,0,0)
+    kArenaEligible = 1u << 8,      // new blocks from the layer's open arena
+    kArenaHeader = 1u << 9,        // the header block lies in an arena
+    kArenaPoints = 1u << 10,       // the point block lies in an arena
   };
   void SetFlag(Flag flag, bool on) {
     flags_ = on ? static_cast<std::uint16_t>(flags_ | flag)
@@ -299,6 +309,13 @@ class TGIS_Shape : public TGIS_ShapeAbstract {
   }
   void FreeOwned() noexcept;
   void CopyBlocksToOwned();
+  // The arena new blocks come from, or nullptr (then malloc).
+  TGIS_BlockArena* Arena() const;
+  // The block grown (or made, when block is nil) to capacity bytes, its
+  // first used bytes kept: in place where it can, else copied to a new one
+  // (the arena's or malloc's); arenaFlag tells where it lies.
+  std::byte* GrowBlock(const std::byte* block, std::uint32_t used, std::uint32_t capacity,
+                       Flag arenaFlag);
   void ShrinkToFit() noexcept;  // owned blocks trimmed to their content
   std::byte* MutableHeader();
   std::byte* MutablePoints();
