@@ -17,8 +17,10 @@ namespace {
 
 // Opens the drawing and folds everything read (or the error) into a value.
 // With targets the entity pass is cut into pieces read on threads of their
-// own, which must give exactly what one reader gives.
-uint64_t LoadAndWalk(const std::string& path, const std::vector<int64_t>* targets) {
+// own (one each, or `threads` sharing them as they go), which must give
+// exactly what one reader gives.
+uint64_t LoadAndWalk(const std::string& path, const std::vector<int64_t>* targets,
+                     int32_t threads = 0) {
   using namespace cadport;
   fuzz::Sink sink;
   try {
@@ -29,6 +31,7 @@ uint64_t LoadAndWalk(const std::string& path, const std::vector<int64_t>* target
     layer->SetExpansionAllowance(250'000);
     if (targets != nullptr) {
       layer->SetLoadSplitTargets(*targets);
+      layer->SetLoadThreads(threads);
     } else {
       layer->SetLoadThreads(1);
     }
@@ -54,5 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto n = static_cast<int64_t>(size);
   const std::vector<int64_t> targets = {n / 3, n / 2, n * 2 / 3};
   if (LoadAndWalk(path, &targets) != whole) std::abort();
+  if (LoadAndWalk(path, &targets, 2) != whole) std::abort();
   return 0;
 }
