@@ -64,7 +64,7 @@ fuzz:
 	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/artifacts/$$t; \
 	  case $$t in shp_reader|dbf_reader) len=16384;; *) len=65536;; esac; \
 	  case $$t in dxf_*) dict=-dict=fuzz/dxf.dict;; *) dict=;; esac; \
-	  case $$t in dxf_layer) limit=10;; *) limit=5;; esac; \
+	  case $$t in dxf_layer) limit=25;; *) limit=5;; esac; \
 	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
 	  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(FUZZ_DIR)/fuzz/fuzz_$$t $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t \
