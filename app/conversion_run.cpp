@@ -91,7 +91,7 @@ bool RunConversion(const TRunState& state, Crt& crt, TDrawingRelease release) {
     // process has that much less to give back when it ends.
     std::thread releaser;
     if (release == TDrawingRelease::KeepToExit && viewer && succeeded && shp &&
-        !shp->BackupNames().empty()) {
+        shp->ReplacedASet()) {
       try {
         releaser = std::thread([v = std::move(viewer)]() mutable { v.reset(); });
       } catch (const std::system_error&) {

@@ -118,11 +118,11 @@ std::string_view TGIS_DxfGroupReader::ReadLine() noexcept {
   const int64_t start = position_;
   int64_t p = start;
   for (;;) {
+    bool seen = false;  // p is at a byte below 0x1B
 #if defined(__SSE2__)
     // Sixteen bytes at a time up to the first one below 0x1B (only those can
     // end a line): min(b, 0x1A) == b exactly for those.
     const __m128i below = _mm_set1_epi8(0x1A);
-    bool seen = false;
     while (end - p >= 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p));
       const auto mask = static_cast<unsigned>(
@@ -134,11 +134,10 @@ std::string_view TGIS_DxfGroupReader::ReadLine() noexcept {
       }
       p += 16;
     }
-    if (!seen)
 #endif
-    // Eight bytes at a time up to the first one below 0x1B (only those can
-    // end a line): the lowest byte flagged by the borrow test is a true one.
-    while (end - p >= 8) {
+    // Eight bytes at a time (the rest, without SSE2 all): the lowest byte
+    // flagged by the borrow test is a true one.
+    while (!seen && end - p >= 8) {
       uint64_t word = 0;
       std::memcpy(&word, base + p, sizeof word);
       const uint64_t low = (word - 0x1B1B1B1B1B1B1B1Bull) & ~word & 0x8080808080808080ull;

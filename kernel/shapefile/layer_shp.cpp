@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <condition_variable>
@@ -491,6 +492,7 @@ void TGIS_LayerSHP::ConvertFrom(TGIS_LayerVector* source, const TGIS_Bounds& ext
                                 TGIS_ShapeKind kind, const std::string& query, bool clip) {
   if (source == nullptr) return;
   writtenCount_ = 0;
+  replacedASet_ = false;
   skipped_.fill(0);
   const std::int32_t maxUid = source->LastUid();
   bool abort = false;
@@ -670,6 +672,8 @@ void TGIS_LayerSHP::ConvertFrom(TGIS_LayerVector* source, const TGIS_Bounds& ext
     throw EGIS_Exception(GIS_RS_ERR_FILEWRITE, e.target, err);
   }
   temporaries.Release();
+  replacedASet_ = std::any_of(entries.begin(), entries.end(),
+                              [](const Entry& e) { return e.hadTarget; });
 
   if (same) ReopenAfterRewrite(useIndex);
 }

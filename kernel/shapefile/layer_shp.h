@@ -110,6 +110,9 @@ class TGIS_LayerSHP : public TGIS_LayerVector {
   // ---- result of the last ConvertFrom ----------------------------------------
   // Records written.
   std::int64_t WrittenCount() const { return writtenCount_; }
+  // Whether the last ConvertFrom's commit moved a previous set aside (its
+  // files are then the backups).
+  bool ReplacedASet() const { return replacedASet_; }
   // Shapes of the given kind skipped because the set holds another kind.
   std::int64_t SkippedCount(TGIS_ShapeKind kind) const;
 
@@ -154,6 +157,7 @@ class TGIS_LayerSHP : public TGIS_LayerVector {
 
   std::int32_t writeThreads_ = 0;
   std::int64_t writtenCount_ = 0;
+  bool replacedASet_ = false;
   std::array<std::int64_t, 8> skipped_{};
 };
 

@@ -148,6 +148,7 @@ TEST(LayerSHP, ReplacingASetLeavesBackups) {
     shp.SetPath(dir.File("roads.shp"));
     shp.ConvertFrom(&src, src.Extent(), round == 0 ? TGIS_ShapeKind::Point : TGIS_ShapeKind::Arc,
                     "", false);
+    EXPECT_EQ(shp.ReplacedASet(), round == 1);
     if (round == 1) {
       EXPECT_EQ(shp.BackupNames()[0], dir.File("roads.shp~"));
       EXPECT_EQ(shp.BackupNames()[1], dir.File("roads.shx~"));
